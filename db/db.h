@@ -1,0 +1,9 @@
+// The event database: everything the other subsystems use from db.
+#ifndef ALERTMILL_DB_DB_H_
+#define ALERTMILL_DB_DB_H_
+
+#include "db/config_tables.h"
+#include "db/core.h"
+#include "db/event_tables.h"
+
+#endif  // ALERTMILL_DB_DB_H_

@@ -1,0 +1,5 @@
+// Template substitution.
+#ifndef ALERTMILL_UTILS_TEMPLATE_H_
+#define ALERTMILL_UTILS_TEMPLATE_H_
+
+#endif  // ALERTMILL_UTILS_TEMPLATE_H_
