@@ -1,0 +1,66 @@
+// The queue-and-worker machinery that every channel runs: submit queues a
+// copy, one worker thread delivers one record per pass and records in the
+// event's pending row that this channel is done with it.
+#ifndef ALERTMILL_NOTIFY_CHANNEL_H_
+#define ALERTMILL_NOTIFY_CHANNEL_H_
+
+#include <pthread.h>
+
+#include <cstdint>
+#include <mutex>
+
+#include "notify/registry.h"
+
+inline constexpr int kChannelWorkerStackSize = 204800;
+inline constexpr int kChannelPollMicroseconds = 200000;
+
+struct NotifyNode {
+  NotifyData *data; // owned
+  NotifyNode *next;
+};
+
+// One channel's queue and worker. The channels differ only in flag and
+// deliver, which returns 0 when the channel is done with the event.
+struct ChannelQueue {
+  constexpr ChannelQueue(uint32_t channel_flag,
+                         int (*deliver_routine)(const NotifyData *))
+      : flag(channel_flag), deliver(deliver_routine) {}
+
+  const uint32_t flag;
+  int (*const deliver)(const NotifyData *data);
+
+  std::mutex mutex; // guards head and tail only
+  NotifyNode *head = nullptr;
+  NotifyNode *tail = nullptr;
+  // Zero until the worker exists. Written by start on the main thread before
+  // any dispatch, read by submit on that same thread.
+  pthread_t worker{};
+};
+
+// Queues a copy of *data. 0; -1 for a null record, a channel without worker
+// or a failed allocation (each logged).
+int channel_submit(ChannelQueue *queue, const NotifyData *data);
+
+// Creates the worker thread running body (which gets a null argument) with a
+// kChannelWorkerStackSize stack. Failures are logged and leave it without.
+void channel_start(ChannelQueue *queue, void *(*body)(void *));
+
+// One pass of the worker without its pause: takes the oldest record,
+// delivers it and, when the channel is done, marks or deletes the pending
+// row. False when the queue was empty.
+bool channel_work_once(ChannelQueue *queue);
+
+// The worker's loop: a pass, then kChannelPollMicroseconds of sleep, for ever.
+[[noreturn]] void channel_work_forever(ChannelQueue *queue);
+
+// Registers a channel from its module's constructor.
+void channel_register(const char *name, uint32_t flag,
+                      int (*submit)(const NotifyData *), void (*start)(void));
+
+// Constructor priorities that make the channels register in the order
+// e-mail, SMS, SNMP whatever order the linker puts their objects in.
+inline constexpr int kRegisterPriorityEmail = 101;
+inline constexpr int kRegisterPrioritySms = 102;
+inline constexpr int kRegisterPrioritySnmp = 103;
+
+#endif // ALERTMILL_NOTIFY_CHANNEL_H_
