@@ -1,1 +1,311 @@
-#include "db/db.h"
+#include "db/core.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "utils/alloc.h"
+
+namespace {
+
+// lockf locks belong to the process, not to the descriptor: F_ULOCK through
+// any descriptor, or closing ANY descriptor of the file, drops the lock that
+// another thread of ours may still be working under. So while several of our
+// descriptors hold the same file, releasing one only parks it; the last
+// release unlocks and closes them all.
+struct HeldFile {
+  std::mutex mutex;
+  std::vector<int> holding;  // locked and not yet released
+  std::vector<int> parked;   // released while others still held the lock
+};
+
+class LockTable {
+ public:
+  // The file's mutex is held across the blocking lockf: while a thread of
+  // ours holds the file, lockf returns at once (the lock is already ours);
+  // while none does, every other locker of the file would wait anyway.
+  void lock(int fd) {
+    HeldFile &file = held_file(fd);
+    std::lock_guard<std::mutex> guard(file.mutex);
+    lockf(fd, F_LOCK, 0);
+    file.holding.push_back(fd);
+  }
+
+  int unlock(int fd) {
+    HeldFile &file = held_file(fd);
+    std::lock_guard<std::mutex> guard(file.mutex);
+    auto found = std::find(file.holding.begin(), file.holding.end(), fd);
+    if (found == file.holding.end()) {
+      lockf(fd, F_ULOCK, 0);
+      return close(fd);
+    }
+    file.holding.erase(found);
+    if (!file.holding.empty()) {
+      file.parked.push_back(fd);
+      return 0;
+    }
+    lockf(fd, F_ULOCK, 0);
+    for (int parked : file.parked) close(parked);
+    file.parked.clear();
+    return close(fd);
+  }
+
+ private:
+  // Entries are never erased (one per lock file ever used), so a reference
+  // stays valid while another thread waits on its mutex.
+  HeldFile &held_file(int fd) {
+    struct stat status {};
+    std::pair<dev_t, ino_t> key{0, 0};
+    if (fstat(fd, &status) == 0) key = {status.st_dev, status.st_ino};
+    std::lock_guard<std::mutex> guard(mutex_);
+    return files_[key];
+  }
+
+  std::mutex mutex_;
+  std::map<std::pair<dev_t, ino_t>, HeldFile> files_;
+};
+
+LockTable &lock_table() {
+  static auto *table = new LockTable;  // outlives every static destructor
+  return *table;
+}
+
+// The query a handle runs into handle->query, releasing the one before.
+int handle_run_query(DbHandle *handle) {
+  db_free_result(handle->query);
+  handle->query = nullptr;
+  handle->rows = 0;
+  return db_query(handle->connection, handle->statement, &handle->query, &handle->rows);
+}
+
+char *copy_text(const char *text) {
+  if (text == nullptr) return nullptr;
+  size_t size = strlen(text) + 1;
+  if (size > static_cast<size_t>(INT32_MAX)) return nullptr;
+  auto *copy = static_cast<char *>(utils_malloc(static_cast<int>(size)));
+  if (copy != nullptr) memcpy(copy, text, size);
+  return copy;
+}
+
+// The cell of column in the current row; null for a NULL cell or a column
+// outside the result.
+const char *current_cell(const DbQuery *query, int column, bool *valid) {
+  *valid =
+      column >= 0 && column < query->columns && query->cursor >= 1 && query->cursor <= query->rows;
+  if (!*valid) return nullptr;
+  return query->result[query->cursor * query->columns + column];
+}
+
+}  // namespace
+
+int db_lock(const char *path) {
+  if (path == nullptr) return -1;
+  // The daemon runs shell commands all day: the descriptor must not leak.
+  // No symlink in /tmp may redirect where root creates the file.
+  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return -1;
+  lock_table().lock(fd);
+  return fd;
+}
+
+int db_unlock(int fd) {
+  if (fd < 0) return fd;
+  return lock_table().unlock(fd);
+}
+
+int db_open(const char *path, sqlite3 **connection) {
+  if (connection == nullptr) return SQLITE_MISUSE;
+  *connection = nullptr;
+  if (path == nullptr) return SQLITE_MISUSE;
+  sqlite3 *opened = nullptr;
+  int result = sqlite3_open(path, &opened);
+  if (result != SQLITE_OK) {
+    const char *message = opened ? sqlite3_errmsg(opened) : sqlite3_errstr(result);
+    printf("open database %s : %s\n", path, message);
+    syslog(LOG_ERR, "open database %s : %s\n", path, message);
+    sqlite3_close(opened);
+    return result;
+  }
+  *connection = opened;
+  return result;
+}
+
+int db_close(sqlite3 *connection) {
+  if (connection != nullptr) sqlite3_close(connection);
+  return 0;
+}
+
+int db_query(sqlite3 *connection, const char *sql, DbQuery **query, int *rows) {
+  if (query != nullptr) *query = nullptr;
+  if (connection == nullptr || sql == nullptr || rows == nullptr) {
+    fputs("mysql execute param is invalid\n", stderr);
+    return -1;
+  }
+  printf("query:%s\n", sql);
+  *rows = 0;
+  auto *held = static_cast<DbQuery *>(utils_malloc(sizeof(DbQuery)));
+  if (held == nullptr) return SQLITE_NOMEM;
+  held->connection = connection;
+  int result = sqlite3_get_table(connection, sql, &held->result, &held->rows, &held->columns,
+                                 &held->error_text);
+  if (held->result != nullptr) held->cursor = 1;
+  *rows = held->rows;
+  if (result != SQLITE_OK) {
+    printf("&&&&&&&&&& excute sql %s : %s\n", sql, sqlite3_errmsg(connection));
+  }
+  sqlite3_free(held->error_text);
+  held->error_text = nullptr;
+  if (held->rows == 0 || result != SQLITE_OK || query == nullptr) {
+    db_free_result(held);
+  } else {
+    *query = held;
+  }
+  return result;
+}
+
+int db_exec(sqlite3 *connection, const char *sql) {
+  if (connection == nullptr || sql == nullptr) return -1;
+  printf("~~~~~~~~ excute: %s\n", sql);
+  char *error = nullptr;
+  int result = sqlite3_exec(connection, sql, nullptr, nullptr, &error);
+  if (result != SQLITE_OK) {
+    fprintf(stderr, "error:%s\n", error ? error : sqlite3_errstr(result));
+  }
+  sqlite3_free(error);
+  return result;
+}
+
+int db_get_value(DbQuery *query, int column, char *buffer, int width) {
+  if (query == nullptr || query->result == nullptr) {
+    fputs("have no res!\n", stderr);
+    return -1;
+  }
+  bool valid = false;
+  const char *cell = current_cell(query, column, &valid);
+  if (!valid || buffer == nullptr || width < 1) return -1;
+  if (cell == nullptr) return 0;
+  size_t length = strnlen(cell, static_cast<size_t>(width) - 1);
+  memcpy(buffer, cell, length);
+  buffer[length] = '\0';
+  return 0;
+}
+
+int db_get_value_dup(DbQuery *query, int column, char **text) {
+  if (query == nullptr || query->result == nullptr) {
+    fputs("have no res\n", stderr);
+    return -1;
+  }
+  bool valid = false;
+  const char *cell = current_cell(query, column, &valid);
+  if (!valid || text == nullptr) return -1;
+  if (cell == nullptr) return 0;
+  char *copy = copy_text(cell);
+  if (copy == nullptr) return -3;
+  *text = copy;
+  return 0;
+}
+
+int db_next_row(DbQuery *query) {
+  if (query == nullptr) return -1;
+  if (query->cursor >= query->rows) return 1;
+  ++query->cursor;
+  return 0;
+}
+
+int db_free_result(DbQuery *query) {
+  if (query == nullptr) return -1;
+  if (query->result != nullptr) sqlite3_free_table(query->result);
+  query->result = nullptr;
+  utils_free(&query);
+  return 0;
+}
+
+DbHandle *db_handle_new(const char *lock_path, const char *db_path) {
+  auto *handle = static_cast<DbHandle *>(utils_malloc(sizeof(DbHandle)));
+  if (handle == nullptr) return nullptr;
+  handle->lock_fd = -1;
+  handle->lock_path = copy_text(lock_path);
+  handle->db_path = copy_text(db_path);
+  if ((lock_path != nullptr && handle->lock_path == nullptr) ||
+      (db_path != nullptr && handle->db_path == nullptr)) {
+    db_handle_destroy(&handle);
+  }
+  return handle;
+}
+
+DbHandle *db_handle_open(const char *lock_path, const char *db_path) {
+  DbHandle *handle = db_handle_new(lock_path, db_path);
+  if (handle == nullptr) return nullptr;
+  handle->lock_fd = db_lock(handle->lock_path);
+  if (db_open(handle->db_path, &handle->connection) != SQLITE_OK) {
+    db_handle_destroy(&handle);
+  }
+  return handle;
+}
+
+char *db_handle_set_sql(DbHandle *handle, const char *sql) {
+  if (handle == nullptr) return nullptr;
+  utils_free(&handle->statement);
+  handle->statement = copy_text(sql);
+  return handle->statement;
+}
+
+int db_handle_query(DbHandle *handle) {
+  if (handle == nullptr) return -2;
+  int result = handle_run_query(handle);
+  return result == SQLITE_OK && handle->query != nullptr ? 0 : -2;
+}
+
+int db_handle_count(DbHandle *handle) {
+  if (handle == nullptr) return -1;
+  int result = handle_run_query(handle);
+  if (result != SQLITE_OK || handle->query == nullptr) return -1;
+  char number[8] = {};
+  db_get_value(handle->query, 0, number, sizeof number);
+  return atoi(number);
+}
+
+int db_handle_exec(DbHandle *handle) {
+  if (handle == nullptr) return -1;
+  return db_exec(handle->connection, handle->statement);
+}
+
+int db_handle_reset(DbHandle *handle) {
+  if (handle == nullptr) return -1;
+  db_free_result(handle->query);
+  handle->query = nullptr;
+  handle->rows = 0;
+  utils_free(&handle->statement);
+  return 0;
+}
+
+int db_handle_close(DbHandle *handle) {
+  if (handle == nullptr) return -1;
+  db_free_result(handle->query);
+  handle->query = nullptr;
+  db_close(handle->connection);
+  handle->connection = nullptr;
+  db_unlock(handle->lock_fd);
+  handle->lock_fd = -1;
+  return 0;
+}
+
+void db_handle_destroy(DbHandle **handle) {
+  if (handle == nullptr || *handle == nullptr) return;
+  db_handle_close(*handle);
+  utils_free(&(*handle)->lock_path);
+  utils_free(&(*handle)->db_path);
+  utils_free(&(*handle)->statement);
+  utils_free(handle);
+}
