@@ -1,0 +1,268 @@
+#include "service/eventadd.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "db/event_tables.h"
+#include "service/text.h"
+#include "utils/alloc.h"
+#include "utils/command.h"
+#include "utils/paths.h"
+#include "utils/strings.h"
+#include "utils/time.h"
+
+namespace {
+
+inline constexpr char kTimeFormat[] = "%Y-%m-%d %H:%M:%S";
+inline constexpr char kRequestFormat[] = "&eventid=%d&sqlid=%s&%s%s%s";
+inline constexpr char kServiceCheck[] = "ps | grep alertmill | grep -v grep";
+inline constexpr char kCloudPrefix[] = "Korvane Alarm ";
+// A cloud client that stopped reading must not hang the caller for ever.
+inline constexpr int kFifoFullGiveUpSeconds = 10;
+
+struct FreeDeleter {
+  void operator()(char *block) const { utils_free(&block); }
+};
+using Buffer = std::unique_ptr<char, FreeDeleter>;
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor &) = delete;
+  Descriptor &operator=(const Descriptor &) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+struct PipeCloser {
+  void operator()(FILE *pipe) const { pclose(pipe); }
+};
+
+struct FileCloser {
+  void operator()(FILE *file) const { fclose(file); }
+};
+
+// The socket and request buffer every submission starts with. Logs and
+// leaves ok() false when the text is null, no socket opens or no memory.
+class Submission {
+ public:
+  Submission(const char *text, size_t extra) : socket_(udp_open(0)) {
+    if (text == nullptr || socket_.get() <= 0) {
+      syslog(LOG_ERR, "params is null or open udp fail.\n");
+      return;
+    }
+    size_ = static_cast<int>(std::strlen(text) + extra);
+    request_.reset(static_cast<char *>(utils_malloc(size_)));
+    if (request_ == nullptr) syslog(LOG_ERR, "malloc allcontext fail.\n");
+  }
+  bool ok() const { return request_ != nullptr; }
+  char *request() const { return request_.get(); }
+
+  void format(int id, const char *sqlid, const char *text) {
+    format_cut(request_.get(), size_, kRequestFormat, id, sqlid, text, "", "");
+  }
+
+  int send() const {
+    return udp_send(socket_.get(), request_.get(), std::strlen(request_.get()), kServiceAddress,
+                    service_port());
+  }
+
+ private:
+  Descriptor socket_;
+  Buffer request_;
+  int size_ = 0;
+};
+
+// The pending row of a submission; its new id (empty when nothing was
+// inserted) becomes the request's sqlid.
+void insert_pending(int id, const char *text, const char *happentime, char *sqlid,
+                    int sqlid_width) {
+  EventLogCacheRow row{};
+  format_cut(row.context, sizeof row.context, "%s", text);
+  format_cut(row.eventid, sizeof row.eventid, "%d", id);
+  format_cut(row.happentime, sizeof row.happentime, "%s", happentime);
+  eventlogcache_add(&row, sqlid, sqlid_width);
+}
+
+void append_event_log(const EventListRow &definition, const char *text, const char *now) {
+  std::puts("@@@@@ ready to write eventlog @@@@@");
+  EventLogRow line{};
+  format_cut(line.datetime, sizeof line.datetime, "%s", now);
+  format_cut(line.type, sizeof line.type, "%s", definition.type);
+  format_cut(line.eventid, sizeof line.eventid, "%s", definition.eventid);
+  format_cut(line.loginfo, sizeof line.loginfo, "%s", text);
+  eventlog_add(&line);
+}
+
+// A reader that goes away between our open and write raises SIGPIPE, which
+// would kill the daemon (and any program linking us). Hold it back on this
+// thread for the write and swallow the one it caused.
+class SigpipeHeldBack {
+ public:
+  SigpipeHeldBack() {
+    sigemptyset(&pipe_set_);
+    sigaddset(&pipe_set_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_set_, &old_mask_);
+  }
+  ~SigpipeHeldBack() {
+    if (broke_ && !was_pending_) {
+      timespec none{};
+      while (sigtimedwait(&pipe_set_, nullptr, &none) == -1 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+  }
+  SigpipeHeldBack(const SigpipeHeldBack &) = delete;
+  SigpipeHeldBack &operator=(const SigpipeHeldBack &) = delete;
+  void note_broken() { broke_ = true; }
+
+ private:
+  sigset_t pipe_set_;
+  sigset_t old_mask_;
+  bool was_pending_ = false;
+  bool broke_ = false;
+};
+
+void write_record(int fifo, const char *record, size_t length) {
+  SigpipeHeldBack held;
+  time_t give_up = time(nullptr) + kFifoFullGiveUpSeconds;
+  for (;;) {
+    ssize_t written = write(fifo, record, length);
+    if (written >= 0) return;
+    if (errno == EPIPE) held.note_broken();
+    if (errno != EAGAIN && errno != EINTR) return;
+    if (time(nullptr) > give_up) return;
+  }
+}
+
+}  // namespace
+
+int cloud_notify(const char *request) {
+  std::string path = utils_path(paths::kCloudFifo);
+  if (!utils_file_exists(path.c_str())) {
+    std::fputs("no cloudclient running\n", stderr);
+    return 0;
+  }
+  int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd <= 0) {
+    int error = errno;
+    if (fd == 0) close(fd);
+    if (error == ENXIO) {
+      std::fprintf(stderr, "open %s error: no reading process\n", path.c_str());
+      return 0;
+    }
+    std::fprintf(stderr, "open %s : %s\n", path.c_str(), std::strerror(error));
+    return -1;
+  }
+  Descriptor fifo(fd);
+  if (utils_str_is_empty(request)) return 0;
+
+  size_t length = std::strlen(request) + sizeof kCloudPrefix;
+  Buffer record(static_cast<char *>(utils_malloc(static_cast<int>(length))));
+  if (record == nullptr) return -1;
+  // The buffer has no room for the newline: the NUL takes its place and is
+  // part of the record.
+  format_cut(record.get(), length, "%s%s\n", kCloudPrefix, request);
+  write_record(fifo.get(), record.get(), length);
+  return 0;
+}
+
+int service_running(void) {
+  std::unique_ptr<FILE, PipeCloser> pipe(popen(kServiceCheck, "re"));
+  if (pipe == nullptr) return 0;
+  char line[256];
+  int running = 0;
+  while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
+    if (std::strstr(line, "alertmill") != nullptr) running = 1;
+  }
+  return running;
+}
+
+int events_alarm_enabled(void) {
+  std::unique_ptr<FILE, FileCloser> file(
+      std::fopen(utils_path(paths::kEventsAlarmConf).c_str(), "re"));
+  if (file == nullptr) return 0;
+  int alarm = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, file.get()) != nullptr) {
+    if (std::strcmp(line, "alarm\n") == 0) {
+      alarm = 1;
+      break;
+    }
+  }
+  file.reset();
+  return alarm + service_running();
+}
+
+int wait_service_running(int *state) {
+  for (int budget = 300; budget > 0; budget -= 5) {
+    if (service_running()) {
+      if (state != nullptr) *state = 2;
+      return 2;
+    }
+    sleep(5);
+  }
+  return state != nullptr ? *state : 0;
+}
+
+int eventadd(int id, const char *text) {
+  std::printf("= eventadd %d %s =\n", id, text != nullptr ? text : "(null)");
+  char now[64] = {};
+  utils_time_now_format(kTimeFormat, now, sizeof now);
+  int enabled = events_alarm_enabled();
+  std::printf("alertmill enable %d\n", enabled);
+  if (enabled == 0) {
+    syslog(LOG_DEBUG, "eventadd %d %s, but alertmill is disable, ignore..", id,
+           text != nullptr ? text : "(null)");
+  }
+
+  Submission submission(text, 50);
+  if (!submission.ok()) return -1;
+  char sqlid[16] = {};
+  if (enabled == 1) insert_pending(id, text, now, sqlid, sizeof sqlid);
+  submission.format(id, sqlid, text);
+
+  char eventid[16];
+  format_cut(eventid, sizeof eventid, "%d", id);
+  EventListRow *definition = nullptr;
+  eventlist_get(&definition, eventid);
+  if (enabled >= 1 && definition != nullptr && utils_str_is_true(definition->enablerecord)) {
+    append_event_log(*definition, text, now);
+  }
+  utils_free(&definition);
+
+  int result = enabled != 0 ? submission.send() : 0;
+  if (id == 4013 || id == 4014) {
+    char *cut = std::strstr(submission.request(), "&text=");
+    if (cut != nullptr) *cut = '\0';
+  }
+  cloud_notify(submission.request());
+  return result;
+}
+
+int eventadd_time(int id, const char *text, const char *happentime) {
+  Submission submission(text, 49);
+  if (!submission.ok()) return -1;
+  char sqlid[16] = {};
+  insert_pending(id, text, happentime != nullptr ? happentime : "", sqlid, sizeof sqlid);
+  submission.format(id, sqlid, text);
+  return submission.send();
+}

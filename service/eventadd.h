@@ -1,0 +1,40 @@
+// The sending side of the event protocol: how a program of the appliance
+// raises an event. Link the `eventsend` library and include this header.
+//
+// Whether the event service is wanted comes from the enable switch file
+// (/etc/quagga/events_alarm.conf holding the line "alarm") and from whether
+// the service runs; see events_alarm_enabled.
+#ifndef ALERTMILL_SERVICE_EVENTADD_H_
+#define ALERTMILL_SERVICE_EVENTADD_H_
+
+#include "service/udp.h"
+
+// Raises event id with text (further request parameters, "a=1&b=2", or ""):
+// records the pending row (enable value 1 only) and the event-log line (when
+// the definition asks for one), sends the request datagram to the service
+// (enable value not 0) and writes the record to the cloud FIFO (always).
+// The bytes sent, 0 when the service is not wanted, -1 for a null text, no
+// socket or no memory, or when the send failed.
+int eventadd(int id, const char *text);
+
+// As eventadd with the caller's time stamp ("YYYY-MM-DD HH:MM:SS"), always
+// recording the pending row and sending, never logging or writing the FIFO.
+int eventadd_time(int id, const char *text, const char *happentime);
+
+// Writes "Korvane Alarm " + request + one NUL byte to the cloud client's FIFO,
+// without blocking on an open. 0 (also when there is no FIFO or no reader);
+// -1 when the FIFO cannot be opened otherwise, or no memory.
+int cloud_notify(const char *request);
+
+// 0 when the switch file cannot be read; otherwise 1 for an "alarm" line plus
+// 1 when the service runs: 0, 1 or 2.
+int events_alarm_enabled(void);
+
+// 1 when a process whose line in the process list names alertmill runs.
+int service_running(void);
+
+// Polls service_running every 5 s for at most 300 s. When it runs, stores 2
+// in *state and returns 2; otherwise returns *state unchanged.
+int wait_service_running(int *state);
+
+#endif  // ALERTMILL_SERVICE_EVENTADD_H_

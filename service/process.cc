@@ -1,0 +1,107 @@
+#include "service/process.h"
+
+#include <syslog.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "db/event_tables.h"
+#include "notify/notify.h"
+#include "service/text.h"
+#include "utils/alloc.h"
+#include "utils/strings.h"
+#include "utils/template.h"
+#include "utils/time.h"
+
+namespace {
+
+inline constexpr char kTimeFormat[] = "%Y-%m-%d %H:%M:%S";
+
+struct RequestParams {
+  char eventid[64] = {};
+  char notifyflag[8] = {};
+  char sqlid[16] = {};
+};
+
+// The request is not to be notified: its pending row goes, so it is not
+// replayed for ever.
+int discard(const RequestParams &params, EventListRow **definition) {
+  eventlogcache_delete(params.sqlid);
+  utils_free(definition);
+  return -1;
+}
+
+int needflag_of(const EventListRow &definition) {
+  int needflag = 0;
+  if (utils_str_is_true(definition.emailnotify)) needflag |= 1;
+  if (utils_str_is_true(definition.smsnotify)) needflag |= 2;
+  if (utils_str_is_true(definition.snmpnotify)) needflag |= 4;
+  return needflag;
+}
+
+// Fills data from the definition, whose templates are substituted in place.
+void fill_record(const char *request, const RequestParams &params, const char *now, int needflag,
+                 EventListRow *definition, NotifyData *data) {
+  data->notifyflag = params.notifyflag[0] != '\0' ? std::atoi(params.notifyflag) : 0;
+  format_cut(data->sqlid, sizeof data->sqlid, "%s", params.sqlid);
+
+  EventLogCacheRow *pending = nullptr;
+  eventlogcache_get(params.sqlid, &pending);
+  if (definition->context_en[0] != '\0') {
+    utils_fill_template(definition->context_en, request);
+    const char *stamp = pending != nullptr ? pending->happentime : now;
+    format_cut(data->context, sizeof data->context, "[%s]\r\n%s", stamp, definition->context_en);
+  }
+  if (definition->subject[0] != '\0') {
+    utils_fill_template(definition->subject, request);
+    format_cut(data->subject, sizeof data->subject, "%s", definition->subject);
+  }
+  format_cut(data->eventid, sizeof data->eventid, "%s", params.eventid);
+  format_cut(data->prompt, sizeof data->prompt, "%s", definition->prompt);
+  data->needflag = needflag;
+  utils_free(&pending);
+}
+
+}  // namespace
+
+int event_process(const EventMessage *message) {
+  NotifyData data{};
+  char now[64] = {};
+  utils_time_now_format(kTimeFormat, now, sizeof now);
+
+  if (message == nullptr || message->text == nullptr ||
+      std::strstr(message->text, "&eventid=") == nullptr) {
+    syslog(LOG_DEBUG, "the parameters do not include the '&eventid=' header\n");
+    return -1;
+  }
+  const char *request = message->text;
+  RequestParams params;
+  utils_get_param_value(request, "&eventid=", params.eventid, sizeof params.eventid);
+  utils_get_param_value(request, "&notifyflag=", params.notifyflag, sizeof params.notifyflag);
+  utils_get_param_value(request, "&sqlid=", params.sqlid, sizeof params.sqlid);
+
+  EventListRow *definition = nullptr;
+  if (params.eventid[0] == '\0') {
+    syslog(LOG_DEBUG, "'eventid' is not in the list of parameters!\n");
+    return discard(params, &definition);
+  }
+  eventlist_get(&definition, params.eventid);
+  if (definition == nullptr) {
+    syslog(LOG_DEBUG, "eventid %s is not in the database !\n", params.eventid);
+    return discard(params, &definition);
+  }
+
+  std::printf("email %s,sms %s, snmp %s\n", definition->emailnotify, definition->smsnotify,
+              definition->snmpnotify);
+  syslog(LOG_DEBUG, "email %s,sms %s, snmp %s", definition->emailnotify, definition->smsnotify,
+         definition->snmpnotify);
+  int needflag = needflag_of(*definition);
+  std::printf("the needflag is %d\n", needflag);
+  if (needflag == 0) return discard(params, &definition);
+
+  fill_record(request, params, now, needflag, definition, &data);
+  notify_method_dispatch(&data);
+  utils_free(&definition);
+  return 0;
+}
