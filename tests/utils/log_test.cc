@@ -181,6 +181,15 @@ TEST(LogFile, LinesGoToTheFileWithWholeSourceName) {
   std::string text = read_file(path);
   EXPECT_TRUE(std::regex_match(text, line)) << text;
 
+  // Commands the daemon runs must not inherit the log file.
+  std::string listing = std::string(dir) + "/fds";
+  std::string command = "ls -l /proc/$$/fd/ > '" + listing + "'";
+  ASSERT_EQ(utils_system(command.c_str()), 0);
+  std::string descriptors = read_file(listing);
+  EXPECT_NE(descriptors.find(listing), std::string::npos) << descriptors;
+  EXPECT_EQ(descriptors.find(path), std::string::npos) << descriptors;
+  unlink(listing.c_str());
+
   // A null path reopens the stored one and appends.
   ASSERT_EQ(utils_log_set_file(nullptr), 0);
   utils_log_write("x", 1, "g", kLogInfo, "third");
