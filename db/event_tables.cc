@@ -9,24 +9,6 @@
 
 namespace {
 
-constexpr char kCreateEventList[] =
-    "CREATE TABLE IF NOT EXISTS eventlist(id integer primary key "
-    "AUTOINCREMENT,eventid INT,eventname varchar(64),type varchar(16),cycle "
-    "INT,cycleunit INT default 1,threshold INT,latestthreshold "
-    "INT,enablerecord VARCHAR(8),emailnotify varchar(8),subject "
-    "VARCHAR(256),notifycontext varchar(512),prompt VARCHAR(128),logcontext "
-    "VARCHAR(512),repeatcount VARCHAR(8) default '1',smsnotify "
-    "varchar(8),snmpnotify varchar(8),context_en VARCHAR(512),context_ch "
-    "VARCHAR(512));";
-constexpr char kCreateEventLogCache[] =
-    "CREATE TABLE IF NOT EXISTS eventlogcache(id integer  primary key "
-    "AUTOINCREMENT,eventid INT,notifyflag varchar(8) default 0,context "
-    "VARCHAR(512), happentime DATETIME);";
-constexpr char kCreateEventLog[] =
-    "CREATE TABLE IF NOT EXISTS eventlog(id integer  primary key  "
-    "AUTOINCREMENT,datetime DATETIME, type varchar(16), eventid INT, loginfo "
-    "VARCHAR(512), readstatus VARCHAR(8) DEFAULT 'no');";
-
 // The select lists below name the columns in the order these layouts number
 // them.
 constexpr DbField<EventListRow> kEventListFields[] = {

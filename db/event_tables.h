@@ -58,6 +58,26 @@ static_assert(std::is_trivially_copyable_v<EventListRow>);
 static_assert(std::is_trivially_copyable_v<EventLogCacheRow>);
 static_assert(std::is_trivially_copyable_v<EventLogRow>);
 
+// The creation statements of the three tables (as event_tables_init runs
+// them).
+inline constexpr char kCreateEventList[] =
+    "CREATE TABLE IF NOT EXISTS eventlist(id integer primary key "
+    "AUTOINCREMENT,eventid INT,eventname varchar(64),type varchar(16),cycle "
+    "INT,cycleunit INT default 1,threshold INT,latestthreshold "
+    "INT,enablerecord VARCHAR(8),emailnotify varchar(8),subject "
+    "VARCHAR(256),notifycontext varchar(512),prompt VARCHAR(128),logcontext "
+    "VARCHAR(512),repeatcount VARCHAR(8) default '1',smsnotify "
+    "varchar(8),snmpnotify varchar(8),context_en VARCHAR(512),context_ch "
+    "VARCHAR(512));";
+inline constexpr char kCreateEventLogCache[] =
+    "CREATE TABLE IF NOT EXISTS eventlogcache(id integer  primary key "
+    "AUTOINCREMENT,eventid INT,notifyflag varchar(8) default 0,context "
+    "VARCHAR(512), happentime DATETIME);";
+inline constexpr char kCreateEventLog[] =
+    "CREATE TABLE IF NOT EXISTS eventlog(id integer  primary key  "
+    "AUTOINCREMENT,datetime DATETIME, type varchar(16), eventid INT, loginfo "
+    "VARCHAR(512), readstatus VARCHAR(8) DEFAULT 'no');";
+
 // Loads the definition of eventid (the first row when several share it) into
 // a new *row. *row is null unless the result is 0; -2 when there is none.
 int eventlist_get(EventListRow **row, const char *eventid);
