@@ -53,32 +53,31 @@ int64_t year_length(int64_t year) {
 
 }  // namespace
 
-TEST(Calendar, NowruzOnUtcAppliance) {
-  ScopedTz tz("UTC0");
-  EXPECT_EQ(persian("2024-03-20 00:00:00"), "1403-01-01");
-  EXPECT_EQ(persian("2024-03-19 00:00:00"), "1402-12-29");
-}
-
-TEST(Calendar, DayRollsEightHoursOneMinuteOneSecondEarly) {
-  ScopedTz tz("UTC0");
-  EXPECT_EQ(persian("2024-03-19 15:58:58"), "1402-12-29");
-  // 15:58:59 plus 8:01:01 is exactly midnight, already the next day.
-  EXPECT_EQ(persian("2024-03-19 15:58:59"), "1403-01-01");
-  EXPECT_EQ(persian("2024-03-19 15:59:00"), "1403-01-01");
-  EXPECT_EQ(persian("2024-03-19 23:59:59"), "1403-01-01");
-}
-
-TEST(Calendar, PersianDateFollowsLocalTime) {
-  // The same wall-clock text in a zone ahead of UTC is an earlier instant.
-  ScopedTz tz("<+0330>-3:30");
-  EXPECT_EQ(persian("2024-03-19 19:28:58"), "1402-12-29");
-  EXPECT_EQ(persian("2024-03-19 19:28:59"), "1403-01-01");
-}
-
-TEST(Calendar, EraStartAndNoYearZero) {
-  ScopedTz tz("UTC0");
-  EXPECT_EQ(persian("0622-03-22 00:00:00"), "1-01-01");
-  EXPECT_EQ(persian("0622-03-21 00:00:00"), "-1-12-29");
+TEST(Calendar, PersianDates) {
+  const struct {
+    const char *tz;
+    const char *date;
+    const char *persian;
+  } cases[] = {
+      // Nowruz on an appliance running on UTC.
+      {"UTC0", "2024-03-20 00:00:00", "1403-01-01"},
+      {"UTC0", "2024-03-19 00:00:00", "1402-12-29"},
+      // The day rolls 8:01:01 early: 15:58:59 plus that is midnight.
+      {"UTC0", "2024-03-19 15:58:58", "1402-12-29"},
+      {"UTC0", "2024-03-19 15:58:59", "1403-01-01"},
+      {"UTC0", "2024-03-19 15:59:00", "1403-01-01"},
+      {"UTC0", "2024-03-19 23:59:59", "1403-01-01"},
+      // The text is local time: in a zone ahead of UTC it is an earlier instant.
+      {"<+0330>-3:30", "2024-03-19 19:28:58", "1402-12-29"},
+      {"<+0330>-3:30", "2024-03-19 19:28:59", "1403-01-01"},
+      // The era starts on 622-03-22; the day before is in year -1, not 0.
+      {"UTC0", "0622-03-22 00:00:00", "1-01-01"},
+      {"UTC0", "0622-03-21 00:00:00", "-1-12-29"},
+  };
+  for (const auto &c : cases) {
+    ScopedTz tz(c.tz);
+    EXPECT_EQ(persian(c.date), c.persian) << c.tz << " " << c.date;
+  }
 }
 
 TEST(Calendar, PersianOutputIsCutAndArgumentsChecked) {

@@ -17,27 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/sandbox_root.h"
 #include "utils/utils.h"
 
 namespace {
 
 class MiscTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/miscutils_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    const std::string command = "rm -rf '" + root_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-  std::string path(const std::string &name) const { return root_ + "/" + name; }
-  void write_file(const std::string &name, const std::string &bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-  }
-
-  std::string root_;
+  SandboxRoot root_;
 };
 
 int open_descriptors() {
@@ -99,15 +86,15 @@ size_t header_length(const WavFields &f) { return 12 + 8 + 20 + (f.fact ? 12 : 0
 
 TEST_F(MiscTest, WavGsmAcceptedWithAndWithoutFact) {
   const int before = open_descriptors();
-  write_file("plain.wav", build_wav({}));
-  EXPECT_EQ(utils_wav_is_gsm(path("plain.wav").c_str()), 1);
+  root_.write("plain.wav", build_wav({}));
+  EXPECT_EQ(utils_wav_is_gsm(root_.path("plain.wav").c_str()), 1);
   WavFields with_fact;
   with_fact.fact = true;
-  write_file("fact.wav", build_wav(with_fact));
-  EXPECT_EQ(utils_wav_is_gsm(path("fact.wav").c_str()), 1);
+  root_.write("fact.wav", build_wav(with_fact));
+  EXPECT_EQ(utils_wav_is_gsm(root_.path("fact.wav").c_str()), 1);
   // Only the header counts: a file ending right after the data size passes.
-  write_file("header.wav", build_wav({}).substr(0, header_length({})));
-  EXPECT_EQ(utils_wav_is_gsm(path("header.wav").c_str()), 1);
+  root_.write("header.wav", build_wav({}).substr(0, header_length({})));
+  EXPECT_EQ(utils_wav_is_gsm(root_.path("header.wav").c_str()), 1);
   EXPECT_EQ(open_descriptors(), before);
 }
 
@@ -128,16 +115,16 @@ TEST_F(MiscTest, WavVariantsDifferingInOneFieldAreRefused) {
   for (const auto &[name, change] : variants) {
     WavFields fields;
     change(&fields);
-    write_file("variant.wav", build_wav(fields));
-    EXPECT_EQ(utils_wav_is_gsm(path("variant.wav").c_str()), 0) << name;
+    root_.write("variant.wav", build_wav(fields));
+    EXPECT_EQ(utils_wav_is_gsm(root_.path("variant.wav").c_str()), 0) << name;
   }
   // A second fact chunk is not skipped.
   WavFields fact;
   fact.fact = true;
   std::string twice = build_wav(fact);
   twice.insert(12 + 8 + 20, twice.substr(12 + 8 + 20, 12));
-  write_file("twice.wav", twice);
-  EXPECT_EQ(utils_wav_is_gsm(path("twice.wav").c_str()), 0);
+  root_.write("twice.wav", twice);
+  EXPECT_EQ(utils_wav_is_gsm(root_.path("twice.wav").c_str()), 0);
   EXPECT_EQ(open_descriptors(), before);
 }
 
@@ -148,8 +135,8 @@ TEST_F(MiscTest, WavTruncatedAnywhereIsRefused) {
     fields.fact = fact;
     const std::string whole = build_wav(fields);
     for (size_t length = 0; length < header_length(fields); ++length) {
-      write_file("cut.wav", whole.substr(0, length));
-      ASSERT_EQ(utils_wav_is_gsm(path("cut.wav").c_str()), 0) << length;
+      root_.write("cut.wav", whole.substr(0, length));
+      ASSERT_EQ(utils_wav_is_gsm(root_.path("cut.wav").c_str()), 0) << length;
     }
   }
   EXPECT_EQ(open_descriptors(), before);
@@ -158,40 +145,40 @@ TEST_F(MiscTest, WavTruncatedAnywhereIsRefused) {
 TEST_F(MiscTest, WavOddPathsAreRefused) {
   const int before = open_descriptors();
   EXPECT_EQ(utils_wav_is_gsm(nullptr), 0);
-  EXPECT_EQ(utils_wav_is_gsm(path("missing.wav").c_str()), 0);
-  EXPECT_EQ(utils_wav_is_gsm(root_.c_str()), 0);
-  ASSERT_EQ(mkfifo(path("fifo.wav").c_str(), 0600), 0);
-  EXPECT_EQ(utils_wav_is_gsm(path("fifo.wav").c_str()), 0);  // must not block
+  EXPECT_EQ(utils_wav_is_gsm(root_.path("missing.wav").c_str()), 0);
+  EXPECT_EQ(utils_wav_is_gsm(root_.dir().c_str()), 0);
+  ASSERT_EQ(mkfifo(root_.path("fifo.wav").c_str(), 0600), 0);
+  EXPECT_EQ(utils_wav_is_gsm(root_.path("fifo.wav").c_str()), 0);  // must not block
   EXPECT_EQ(open_descriptors(), before);
 }
 
 // ---- Directories and disk ----
 
 TEST_F(MiscTest, CountsEntriesStartingWithADigit) {
-  for (const char *name : {"1abc", "22", "x1", ".5", "-3", "abc"}) write_file(name, "");
-  ASSERT_EQ(mkdir(path("9dir").c_str(), 0700), 0);
-  EXPECT_EQ(utils_count_numeric_entries(root_.c_str()), 3);
-  EXPECT_EQ(utils_count_numeric_entries(path("9dir").c_str()), 0);
-  EXPECT_EQ(utils_count_numeric_entries(path("22").c_str()), 0);
-  EXPECT_EQ(utils_count_numeric_entries(path("missing").c_str()), 0);
+  for (const char *name : {"1abc", "22", "x1", ".5", "-3", "abc"}) root_.write(name, "");
+  ASSERT_EQ(mkdir(root_.path("9dir").c_str(), 0700), 0);
+  EXPECT_EQ(utils_count_numeric_entries(root_.dir().c_str()), 3);
+  EXPECT_EQ(utils_count_numeric_entries(root_.path("9dir").c_str()), 0);
+  EXPECT_EQ(utils_count_numeric_entries(root_.path("22").c_str()), 0);
+  EXPECT_EQ(utils_count_numeric_entries(root_.path("missing").c_str()), 0);
   EXPECT_EQ(utils_count_numeric_entries(nullptr), 0);
 }
 
 TEST_F(MiscTest, DiskSpaceInMebibytes) {
   uint64_t free_mib = 0, available_mib = 0;
-  ASSERT_EQ(utils_disk_space(root_.c_str(), &free_mib, &available_mib), 0);
+  ASSERT_EQ(utils_disk_space(root_.dir().c_str(), &free_mib, &available_mib), 0);
   struct statvfs fs;
-  ASSERT_EQ(statvfs(root_.c_str(), &fs), 0);
+  ASSERT_EQ(statvfs(root_.dir().c_str(), &fs), 0);
   const double expected_free = static_cast<double>(fs.f_bfree) * fs.f_frsize / 1048576.0;
   const double expected_available = static_cast<double>(fs.f_bavail) * fs.f_frsize / 1048576.0;
   // Other programs write meanwhile: allow a little drift.
   EXPECT_NEAR(static_cast<double>(free_mib), expected_free, 64.0);
   EXPECT_NEAR(static_cast<double>(available_mib), expected_available, 64.0);
   EXPECT_GE(free_mib, available_mib);
-  EXPECT_EQ(utils_disk_space(path("missing").c_str(), &free_mib, &available_mib), -1);
+  EXPECT_EQ(utils_disk_space(root_.path("missing").c_str(), &free_mib, &available_mib), -1);
   EXPECT_EQ(utils_disk_space(nullptr, &free_mib, &available_mib), -1);
-  EXPECT_EQ(utils_disk_space(root_.c_str(), nullptr, &available_mib), -1);
-  EXPECT_EQ(utils_disk_space(root_.c_str(), &free_mib, nullptr), -1);
+  EXPECT_EQ(utils_disk_space(root_.dir().c_str(), nullptr, &available_mib), -1);
+  EXPECT_EQ(utils_disk_space(root_.dir().c_str(), &free_mib, nullptr), -1);
 }
 
 // ---- Pid-file lock ----
@@ -236,11 +223,6 @@ class Child {
   int err_fd_ = -1;
 };
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The descriptor this process holds on path, or -1.
 int descriptor_of(const std::string &path) {
   for (int fd = 0; fd < 1024; ++fd) {
@@ -253,8 +235,8 @@ int descriptor_of(const std::string &path) {
 }
 
 TEST_F(MiscTest, PidFileLockWritesPidAndHoldsTheLock) {
-  const std::string pidfile = path("daemon.pid");
-  write_file("daemon.pid", "123456789 stale contents\n");
+  const std::string pidfile = root_.path("daemon.pid");
+  root_.write("daemon.pid", "123456789 stale contents\n");
   int go[2], ready[2];
   ASSERT_EQ(pipe(go), 0);
   ASSERT_EQ(pipe(ready), 0);
@@ -274,13 +256,13 @@ TEST_F(MiscTest, PidFileLockWritesPidAndHoldsTheLock) {
   char byte;
   ASSERT_EQ(read(ready[0], &byte, 1), 1) << "holder failed to lock";
 
-  EXPECT_EQ(read_file(pidfile), std::to_string(holder.pid()) + "\n");
+  EXPECT_EQ(root_.read("daemon.pid"), std::to_string(holder.pid()) + "\n");
 
   Child second([&] { return utils_pidfile_lock(pidfile.c_str()) > 0 ? 0 : 5; });
   const ChildResult refused = second.wait();
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.err, "Could not lock pid_file " + pidfile + ", exiting\n");
-  EXPECT_EQ(read_file(pidfile), std::to_string(holder.pid()) + "\n");
+  EXPECT_EQ(root_.read("daemon.pid"), std::to_string(holder.pid()) + "\n");
 
   close(go[1]);
   close(go[0]);
@@ -292,11 +274,11 @@ TEST_F(MiscTest, PidFileLockWritesPidAndHoldsTheLock) {
   const ChildResult taken = third.wait();
   EXPECT_EQ(taken.status, 0);
   EXPECT_EQ(taken.err, "");
-  EXPECT_EQ(read_file(pidfile), std::to_string(third.pid()) + "\n");
+  EXPECT_EQ(root_.read("daemon.pid"), std::to_string(third.pid()) + "\n");
 }
 
 TEST_F(MiscTest, PidFileCreatedWithMode0644) {
-  const std::string pidfile = path("fresh.pid");
+  const std::string pidfile = root_.path("fresh.pid");
   Child child([&] {
     umask(0);
     utils_pidfile_lock(pidfile.c_str());
@@ -309,7 +291,7 @@ TEST_F(MiscTest, PidFileCreatedWithMode0644) {
 }
 
 TEST_F(MiscTest, PidFileThatCannotBeCreatedEndsTheProcess) {
-  const std::string pidfile = path("no/such/dir.pid");
+  const std::string pidfile = root_.path("no/such/dir.pid");
   Child child([&] { return utils_pidfile_lock(pidfile.c_str()) > 0 ? 0 : 8; });
   const ChildResult result = child.wait();
   EXPECT_EQ(result.status, 1);
