@@ -10,21 +10,22 @@
 namespace {
 
 // The Persian date is taken at local time plus 8:01:01.
-constexpr long kPersianShiftSeconds = 28861;
+constexpr long long kPersianShiftSeconds = 28861;
 // Seconds from Julian day 0, 00:00, to 1970-01-01 00:00 (2440588 days).
 constexpr int64_t kEpochJdnSeconds = 210866803200;
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int64_t kDaysPerCycle = 1029983;  // days in 2820 Persian years
 
-int date_to_seconds(const char *date, char *out, long shift) {
+int date_to_seconds(const char *date, char *out, long long shift) {
   if (out != nullptr) out[0] = '\0';
   if (date == nullptr || out == nullptr) return -1;
   struct tm parts;
   std::memset(&parts, 0, sizeof parts);
   if (strptime(date, "%F %T", &parts) == nullptr) return -1;
   parts.tm_isdst = -1;  // let the zone rules say whether DST applies
-  long seconds = static_cast<long>(mktime(&parts)) + shift;
-  std::snprintf(out, kUtilsSecondsSize, "%ld", seconds);
+  // long long, not long: on the 32-bit target long ends in 2038, time_t not.
+  const long long seconds = static_cast<long long>(mktime(&parts)) + shift;
+  std::snprintf(out, kUtilsSecondsSize, "%lld", seconds);
   return 0;
 }
 

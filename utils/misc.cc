@@ -26,11 +26,6 @@ class UniqueFd {
     if (fd_ >= 0) close(fd_);
   }
   int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
 
  private:
   int fd_;
@@ -116,11 +111,9 @@ int utils_wav_is_gsm(const char *path) {
 
 int utils_count_numeric_entries(const char *dir_path) {
   if (dir_path == nullptr) return 0;
-  UniqueFd fd(open(dir_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0) return 0;
-  DirPtr dir(fdopendir(fd.get()), closedir);
+  // glibc and musl both open the directory close-on-exec.
+  DirPtr dir(opendir(dir_path), closedir);
   if (!dir) return 0;
-  fd.release();  // closedir owns it now
   int count = 0;
   while (const dirent *entry = readdir(dir.get())) {
     if (std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) ++count;

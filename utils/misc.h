@@ -13,7 +13,7 @@
 inline constexpr int kUtilsSecondsSize = 32;
 
 // Parses "YYYY-MM-DD HH:MM:SS" as local time and writes the seconds since the
-// epoch as "%ld" into out (kUtilsSecondsSize bytes). 0; -1 for a null
+// epoch in decimal into out (kUtilsSecondsSize bytes). 0; -1 for a null
 // argument or a text that does not parse (out is then empty).
 int utils_date_to_seconds(const char *date, char *out);
 // The same with 28861 seconds added before writing.
