@@ -35,15 +35,13 @@ constexpr DbField<BigRow> kBigFields[] = {db_text<&BigRow::text>(0)};
 
 constexpr DbResults kCustom{-11, -12, -13, -14, -15};
 
-std::string formatted(int size, const char *format, const char *value) {
+// db_vformat into a buffer of size bytes that starts out dirty.
+__attribute__((format(printf, 2, 3))) std::string formatted(int size, const char *format, ...) {
   std::string buffer(static_cast<size_t>(size), 'x');
-  auto run = [&](const char *f, ...) {
-    va_list args;
-    va_start(args, f);
-    db_vformat(&buffer[0], size, f, args);
-    va_end(args);
-  };
-  run(format, value);
+  va_list args;
+  va_start(args, format);
+  db_vformat(&buffer[0], size, format, args);
+  va_end(args);
   return buffer.c_str();
 }
 
