@@ -1,7 +1,6 @@
 #include "utils/command.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -15,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "utils/strings.h"
 
@@ -40,20 +40,6 @@ struct DirCloser {
   void operator()(DIR *directory) const { closedir(directory); }
 };
 using Dir = std::unique_ptr<DIR, DirCloser>;
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor &) = delete;
-  Descriptor &operator=(const Descriptor &) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Whole text is a decimal number (leading blanks and a trailing line end
 // allowed); false for empty or garbled output.
@@ -102,7 +88,8 @@ int utils_run_command(char *output, int output_size, const char *format, ...) {
   if (utils_str_is_empty(format)) return -1;
   if (output != nullptr && output_size < 1) return -1;
   // Heap, not stack: the SMS worker calls this on a 200 KiB thread stack.
-  std::unique_ptr<char[]> command(new char[kCommandSize]);
+  std::unique_ptr<char[]> command(new (std::nothrow) char[kCommandSize]);
+  if (!command) return -1;
   va_list arguments;
   va_start(arguments, format);
   int formatted = vsnprintf(command.get(), kCommandSize, format, arguments);
@@ -228,9 +215,10 @@ int utils_walk_dir(const char *directory, int (*function)(const char *path), int
 
 int utils_read_file(const char *path, char *buffer, int size) {
   if (utils_str_is_empty(path) || buffer == nullptr || size < 1) return -1;
-  Descriptor file(open(path, O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return -2;
-  return read(file.get(), buffer, static_cast<size_t>(size) - 1) < 0 ? -2 : 0;
+  File file(fopen(path, "re"));
+  if (!file) return -2;
+  fread(buffer, 1, static_cast<size_t>(size) - 1, file.get());
+  return ferror(file.get()) ? -2 : 0;
 }
 
 int utils_write_file(const char *path, const char *format, ...) {

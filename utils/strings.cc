@@ -30,6 +30,22 @@ bool append(char *output, size_t size, const char *text, size_t count) {
   return n == count;
 }
 
+// Formats the search text into `search`, then finds it at most 1024 times,
+// each search starting where the last removal was; `remove` closes the gap
+// at a match and says whether to go on. An empty search text removes
+// nothing.
+template <typename Remove>
+__attribute__((format(printf, 4, 0))) void remove_each(char *string, char *search, size_t size,
+                                                       const char *format, va_list arguments,
+                                                       Remove remove) {
+  int formatted = vsnprintf(search, size, format, arguments);
+  if (formatted <= 0 || search[0] == '\0') return;
+  char *position = string;
+  for (int i = 0; i < kMaxRemovals && (position = strstr(position, search)) != nullptr; ++i) {
+    if (!remove(position)) break;
+  }
+}
+
 template <typename Transform>
 char *transform_bytes(char *buffer, int n, Transform transform) {
   if (buffer == nullptr) return nullptr;
@@ -104,14 +120,11 @@ int utils_str_remove(char *string, const char *format, ...) {
   char search[kRemoveTextSize];
   va_list arguments;
   va_start(arguments, format);
-  int formatted = vsnprintf(search, sizeof search, format, arguments);
+  remove_each(string, search, sizeof search, format, arguments, [&search](char *match) {
+    close_gap(match, strlen(search));
+    return true;
+  });
   va_end(arguments);
-  if (formatted <= 0 || search[0] == '\0') return 0;
-  size_t length = strlen(search);
-  char *position = string;
-  for (int i = 0; i < kMaxRemovals && (position = strstr(position, search)) != nullptr; ++i) {
-    close_gap(position, length);
-  }
   return 0;
 }
 
@@ -120,18 +133,17 @@ int utils_param_remove(char *string, const char *format, ...) {
   char key[kParamKeySize];
   va_list arguments;
   va_start(arguments, format);
-  int formatted = vsnprintf(key, sizeof key, format, arguments);
-  va_end(arguments);
-  if (formatted <= 0 || key[0] == '\0') return 0;
-  char *position = string;
-  for (int i = 0; i < kMaxRemovals && (position = strstr(position, key)) != nullptr; ++i) {
-    char *next = strchr(position + 1, '&');
+  // A parameter runs to the next '&'; the last one, to the end.
+  remove_each(string, key, sizeof key, format, arguments, [](char *match) {
+    char *next = strchr(match + 1, '&');
     if (next == nullptr) {
-      *position = '\0';
-      break;
+      *match = '\0';
+      return false;
     }
-    close_gap(position, static_cast<size_t>(next - position));
-  }
+    close_gap(match, static_cast<size_t>(next - match));
+    return true;
+  });
+  va_end(arguments);
   return 0;
 }
 
