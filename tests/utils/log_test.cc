@@ -110,6 +110,12 @@ TEST(LogConsole, ShortensOnlyPathsWithSlashes) {
   EXPECT_EQ(trailing.err.find("\033[1;31;40m(probe) 42 [ERROR]"), 0u) << trailing.err;
 }
 
+TEST(LogConsole, NullArgumentsAreWrittenEmpty) {
+  Capture err(stderr);
+  utils_log_write(nullptr, 5, nullptr, kLogError, "%s", "x");
+  EXPECT_EQ(err.Text(), "\033[1;31;40m() 5 [ERROR] : \033[0mx\n");
+}
+
 TEST(LogConsole, InitAcceptsNullIdent) {
   utils_log_init(nullptr);
   utils_log_init("alertmill-log-test");
@@ -155,10 +161,12 @@ TEST(LogTimestamp, MatchesLocalTime) {
 
 TEST(LogFile, UnopenableFileKeepsConsole) {
   Capture err(stderr);
+  EXPECT_EQ(utils_log_set_file(nullptr), -1);  // no path stored yet
   EXPECT_EQ(utils_log_set_file("/nonexistent-alertmill-dir/x.log"), -1);
   utils_log_write("a/b.cc", 1, "f", kLogError, "still here");
   std::string text = err.Text();
   EXPECT_EQ(text.find("fopen: "), 0u) << text;
+  EXPECT_NE(text.find("fopen: ", 1), std::string::npos) << text;
   EXPECT_NE(text.find("\033[1;31;40mb.cc(f) 1 [ERROR] : \033[0mstill here\n"), std::string::npos);
 }
 
