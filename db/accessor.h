@@ -244,7 +244,8 @@ struct DbRead {
 int db_session_read(DbSession *session, const DbRead &read, const DbRecordType &type,
                     void **records, int *count);
 
-// One-pass reads.
+// One-pass reads. Their out pointers must not be null: an operation checks
+// its arguments before it gets here.
 
 // Opens a session and runs read on it.
 int db_read(const DbRead &read, const DbRecordType &type, void **records, int *count);

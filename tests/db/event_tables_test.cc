@@ -493,6 +493,31 @@ TEST(EventTablesUnlocked, OperationRunsWithoutTheLock) {
   EXPECT_STREQ(id, "1");
 }
 
+// No busy handler: while another connection holds the database, writes
+// report SQLITE_BUSY and reads find nothing, without waiting.
+TEST_F(EventTables, BusyDatabaseFailsAtOnce) {
+  add(pending("4019", "held"));
+  sqlite3 *holder = nullptr;
+  ASSERT_EQ(sqlite3_open(sandbox_.path(paths::kEventsDb).c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
+  EventLogCacheRow *row = nullptr;
+  CaptureStdout();
+  CaptureStderr();
+  EXPECT_EQ(eventlogcache_delete("1"), SQLITE_BUSY);
+  EXPECT_EQ(eventlogcache_set_notifyflag("1", 1), SQLITE_BUSY);
+  EXPECT_EQ(eventlogcache_get("1", &row), -2);
+  EXPECT_EQ(eventlogcache_exists("1"), 0);
+  std::string err = GetCapturedStderr();
+  std::string out = GetCapturedStdout();
+  EXPECT_EQ(err, "error:database is locked\nerror:database is locked\n");
+  EXPECT_NE(out.find("&&&&&&&&&& excute sql select id,eventid,context,notifyflag,happentime from "
+                     "eventlogcache where id='1' : database is locked\n"),
+            std::string::npos);
+  sqlite3_exec(holder, "rollback;", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  EXPECT_EQ(cache_count(), "1");
+}
+
 // A process that holds the lock makes an operation wait until it lets go:
 // the child writes a row just before releasing, so an operation that did not
 // wait would not see it.
