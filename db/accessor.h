@@ -167,7 +167,8 @@ struct DbWriteResults {
 
 // SQLite's result code; -1 when the database did not open.
 inline constexpr DbWriteResults kDbWriteResults{-1, true};
-// 0 once the database is open, whatever the statement did.
+// 0 once the database is open, whatever the statement did. Other schemes
+// are data too: {-3, false} reports a failed open as -3.
 inline constexpr DbWriteResults kDbBlindWriteResults{-1, false};
 
 // The session: lock, connection and at most one query.
