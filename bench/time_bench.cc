@@ -53,55 +53,51 @@ class Sandbox {
   fs::path zone_;
 };
 
-void BM_UtilsTimeNowFormat(benchmark::State &state) {
-  Sandbox sandbox(true);
+constexpr int kBufferSize = 64;
+
+// Runs format(buffer) per iteration inside a sandbox.
+template <typename Format>
+void Run(benchmark::State &state, bool set_tz, Format format) {
+  Sandbox sandbox(set_tz);
   if (!sandbox.ok()) {
     state.SkipWithError("no /etc/localtime");
     return;
   }
-  char buffer[64];
+  char buffer[kBufferSize];
   for (auto _ : state) {
-    utils_time_now_format(kPattern, buffer, sizeof buffer);
+    format(buffer);
     benchmark::DoNotOptimize(buffer);
   }
+}
+
+time_t NowSeconds() {
+  struct timeval now {};
+  gettimeofday(&now, nullptr);
+  return now.tv_sec;
+}
+
+void BM_UtilsTimeNowFormat(benchmark::State &state) {
+  Run(state, true, [](char *buffer) { utils_time_now_format(kPattern, buffer, kBufferSize); });
 }
 BENCHMARK(BM_UtilsTimeNowFormat);
 
 void BM_LibcLocaltimeStrftime(benchmark::State &state) {
-  Sandbox sandbox(true);
-  if (!sandbox.ok()) {
-    state.SkipWithError("no /etc/localtime");
-    return;
-  }
-  char buffer[64];
-  for (auto _ : state) {
-    struct timeval now {};
-    gettimeofday(&now, nullptr);
-    const time_t seconds = now.tv_sec;
+  Run(state, true, [](char *buffer) {
+    const time_t seconds = NowSeconds();
     struct tm tm {};
     localtime_r(&seconds, &tm);
-    strftime(buffer, sizeof buffer, kPattern, &tm);
-    benchmark::DoNotOptimize(buffer);
-  }
+    strftime(buffer, kBufferSize, kPattern, &tm);
+  });
 }
 BENCHMARK(BM_LibcLocaltimeStrftime);
 
 // The C library honouring a replaced /etc/localtime: TZ unset, localtime
 // (not _r) re-checks the file at every call.
 void BM_LibcLocaltimeRecheckStrftime(benchmark::State &state) {
-  Sandbox sandbox(false);
-  if (!sandbox.ok()) {
-    state.SkipWithError("no /etc/localtime");
-    return;
-  }
-  char buffer[64];
-  for (auto _ : state) {
-    struct timeval now {};
-    gettimeofday(&now, nullptr);
-    const time_t seconds = now.tv_sec;
-    strftime(buffer, sizeof buffer, kPattern, localtime(&seconds));
-    benchmark::DoNotOptimize(buffer);
-  }
+  Run(state, false, [](char *buffer) {
+    const time_t seconds = NowSeconds();
+    strftime(buffer, kBufferSize, kPattern, localtime(&seconds));
+  });
 }
 BENCHMARK(BM_LibcLocaltimeRecheckStrftime);
 
