@@ -1,0 +1,122 @@
+// The daemon's start-up: start markers and start events, a second instance,
+// the order of queued requests.
+#include <gtest/gtest.h>
+
+#include "tests/service/service_harness.h"
+
+namespace {
+
+using harness::count_of;
+using harness::Sandbox;
+using harness::wait_for;
+
+constexpr int kLogErr = 3;
+
+// Putmail lines whose subject is the given one.
+int mails_with_subject(const Sandbox &box, const std::string &subject) {
+  return count_of(box.ubus_calls(), "putmail {\"head\":\"" + subject + "\"");
+}
+
+TEST(ServiceStartup, StartMarkersAcrossRestarts) {
+  Sandbox box;
+  // Pending rows are written for start events (switch present, no alarm
+  // line, service running: enable value 1).
+  box.write("etc/quagga/events_alarm.conf", "# managed elsewhere\n");
+  std::remove(box.path("tmp/.reboot_flag").c_str());
+  box.write("etc/.reboot_flag", "");
+  box.start_agent();
+
+  // After a marked reboot: 4020, the /etc marker gone, the /tmp one untouched.
+  auto &first = box.start_daemon();
+  ASSERT_TRUE(wait_for([&] { return mails_with_subject(box, "Device rebooted") >= 1; }))
+      << box.daemon_out();
+  EXPECT_NE(box.daemon_out().find("= eventadd 4020  =\n"), std::string::npos);
+  EXPECT_FALSE(box.has("etc/.reboot_flag"));
+  EXPECT_FALSE(box.has("tmp/.reboot_flag"));
+  EXPECT_EQ(count_of(box.daemon_out(), "= eventadd 4019"), 0);
+  ASSERT_TRUE(wait_for([&] { return box.pending_empty(); }));
+  first.kill_now();
+
+  // Neither marker: the service's first start since boot raises 4019 and
+  // leaves an empty /tmp marker.
+  box.start_daemon();
+  ASSERT_TRUE(wait_for([&] { return mails_with_subject(box, "Service started") >= 1; }))
+      << box.daemon_out();
+  EXPECT_NE(box.daemon_out().find("= eventadd 4019  =\n"), std::string::npos);
+  EXPECT_TRUE(box.has("tmp/.reboot_flag"));
+  EXPECT_EQ(box.read("tmp/.reboot_flag"), "");
+  ASSERT_TRUE(wait_for([&] { return box.pending_empty(); }));
+  box.daemon().kill_now();
+
+  // A restart within the same boot raises nothing. The replay's "no last
+  // event" line comes after the start-event step.
+  auto &third = box.start_daemon();
+  ASSERT_TRUE(wait_for([&] { return count_of(box.daemon_out(), "no last event") == 1; }))
+      << box.daemon_out();
+  EXPECT_EQ(count_of(box.daemon_out(), "= eventadd"), 0);
+  EXPECT_TRUE(third.running());
+  // The start events wrote their event-log lines.
+  auto logged = box.db().query("select eventid, type, loginfo from eventlog order by id");
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(logged[0], (std::vector<std::string>{"4020", "system", ""}));
+  EXPECT_EQ(logged[1], (std::vector<std::string>{"4019", "system", ""}));
+}
+
+TEST(ServiceStartup, StartEventWithoutSwitchFileWritesNothing) {
+  Sandbox box;
+  std::remove(box.path("tmp/.reboot_flag").c_str());
+  box.start_daemon();
+  ASSERT_TRUE(wait_for([&] { return count_of(box.daemon_out(), "no last event") == 1; }))
+      << box.daemon_out();
+  EXPECT_NE(box.daemon_out().find("= eventadd 4019  =\nalertmill enable 0\n"), std::string::npos);
+  EXPECT_TRUE(box.has("tmp/.reboot_flag"));
+  EXPECT_TRUE(box.pending_empty());
+  EXPECT_TRUE(box.db().query("select * from eventlog").empty());
+  EXPECT_NE(box.daemon_err().find("no cloudclient running\n"), std::string::npos);
+  // The readiness probe is the first ubus call of every start.
+  ASSERT_FALSE(box.ubus_calls().empty());
+  EXPECT_EQ(box.ubus_calls()[0], "call zelk_system get {\"base\":\"general\"}");
+}
+
+TEST(ServiceStartup, SecondInstanceIsRefused) {
+  Sandbox box;
+  auto &first = box.start_daemon();
+  ASSERT_TRUE(wait_for([&] { return count_of(box.daemon_out(0), "notifymethodcounts 3\n") == 1; }));
+
+  auto &second = box.start_daemon(false);
+  harness::Exit exit = second.wait_exit();
+  ASSERT_TRUE(exit.exited);
+  EXPECT_EQ(exit.status, 255);
+  EXPECT_EQ(count_of(box.daemon_out(1), "notifymethodcounts"), 0);
+  if (harness::isolation().namespaces) ASSERT_TRUE(Sandbox::syslog_captured());
+  if (Sandbox::syslog_captured()) {
+    ASSERT_TRUE(wait_for([&] { return box.syslog(second, kLogErr).size() >= 2; }));
+    EXPECT_EQ(box.syslog(second, kLogErr),
+              (std::vector<std::string>{"udp bind fail.\n", "udp open fail.\n"}));
+  }
+  EXPECT_TRUE(first.running());
+}
+
+TEST(ServiceStartup, QueuedRequestsAreProcessedOldestFirst) {
+  Sandbox box;
+  box.start_daemon();
+  // Sent before the daemon has finished starting: they wait in the socket
+  // and the queue, and are handled in order.
+  for (int port = 1; port <= 10; ++port) {
+    harness::send_datagram("&eventid=100&port=" + std::to_string(port) + "&state=up");
+  }
+  ASSERT_TRUE(wait_for([&] { return count_of(box.ubus_calls(), "putmail") == 10; }))
+      << box.daemon_out();
+  std::vector<std::string> subjects;
+  for (const std::string &line : box.ubus_calls()) {
+    size_t at = line.find("putmail {\"head\":\"");
+    if (at != std::string::npos)
+      subjects.push_back(line.substr(at + 17, line.find('"', at + 17) - at - 17));
+  }
+  for (int port = 1; port <= 10; ++port) {
+    EXPECT_EQ(subjects.at(port - 1), "Port " + std::to_string(port) + " up");
+  }
+  EXPECT_TRUE(box.daemon().running());
+}
+
+}  // namespace
