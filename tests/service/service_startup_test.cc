@@ -88,7 +88,9 @@ TEST(ServiceStartup, SecondInstanceIsRefused) {
   ASSERT_TRUE(exit.exited);
   EXPECT_EQ(exit.status, 255);
   EXPECT_EQ(count_of(box.daemon_out(1), "notifymethodcounts"), 0);
-  if (harness::isolation().namespaces) ASSERT_TRUE(Sandbox::syslog_captured());
+  if (harness::isolation().namespaces) {
+    ASSERT_TRUE(Sandbox::syslog_captured());
+  }
   if (Sandbox::syslog_captured()) {
     ASSERT_TRUE(wait_for([&] { return box.syslog(second, kLogErr).size() >= 2; }));
     EXPECT_EQ(box.syslog(second, kLogErr),
