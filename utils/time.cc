@@ -38,9 +38,9 @@ struct FileKey {
     return FileKey{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
   }
   bool operator==(const FileKey &o) const {
-    return dev == o.dev && ino == o.ino && size == o.size &&
-           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
-           ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+           ctime.tv_nsec == o.ctime.tv_nsec;
   }
 };
 
@@ -53,32 +53,28 @@ struct CachedZone {
 // Parsed zone files, reused only while stat shows the same file. Each
 // thread has its own, so overlapping calls from threads cannot corrupt it.
 class ZoneCache {
-public:
+ public:
   // The zone in the file at path, or null when it cannot be read or parsed.
   const tz::Zone *Load(const std::string &path) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-      return nullptr;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     const FileKey key = FileKey::Of(st);
     for (const CachedZone &slot : slots_) {
-      if (slot.path == path && slot.key == key)
-        return &slot.zone;
+      if (slot.path == path && slot.key == key) return &slot.zone;
     }
     CachedZone &slot = SlotFor(path);
     slot.path.clear();
-    if (!ReadZone(path, &slot))
-      return nullptr;
+    if (!ReadZone(path, &slot)) return nullptr;
     slot.path = path;
     return &slot.zone;
   }
 
-private:
+ private:
   static constexpr size_t kSlots = 4;
 
   CachedZone &SlotFor(const std::string &path) {
     for (CachedZone &slot : slots_) {
-      if (slot.path == path)
-        return slot;
+      if (slot.path == path) return slot;
     }
     CachedZone &slot = slots_[next_];
     next_ = (next_ + 1) % kSlots;
@@ -90,8 +86,7 @@ private:
   static bool ReadZone(const std::string &path, CachedZone *slot) {
     // O_NONBLOCK: a FIFO put in the zone's place must not hang the caller.
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-      return false;
+    if (fd < 0) return false;
     struct stat st;
     std::vector<uint8_t> data;
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
@@ -101,17 +96,14 @@ private:
       size_t done = 0;
       while (done < data.size()) {
         const ssize_t n = read(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-          continue;
-        if (n <= 0)
-          break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
         done += static_cast<size_t>(n);
       }
       ok = done == data.size();
     }
     close(fd);
-    if (!ok || !tz::ParseTzif(data.data(), data.size(), &slot->zone))
-      return false;
+    if (!ok || !tz::ParseTzif(data.data(), data.size(), &slot->zone)) return false;
     slot->key = FileKey::Of(st);
     return true;
   }
@@ -122,7 +114,7 @@ private:
 
 struct ZoneState {
   ZoneCache files;
-  tz::Zone rule_zone; // the last zone given as a rule string
+  tz::Zone rule_zone;  // the last zone given as a rule string
   tz::Zone gmt;
 
   ZoneState() {
@@ -154,8 +146,7 @@ const tz::Zone &ResolveZone(const char *name) {
   ZoneState &state = State();
   std::string zone = name != nullptr ? name : "";
   const bool colon = !zone.empty() && zone[0] == ':';
-  if (colon)
-    zone.erase(0, 1);
+  if (colon) zone.erase(0, 1);
   std::string path;
   if (zone.empty()) {
     path = utils_path(paths::kLocaltime);
@@ -164,14 +155,12 @@ const tz::Zone &ResolveZone(const char *name) {
   } else {
     path = utils_path(paths::kZoneinfoDir) + "/" + zone;
   }
-  if (const tz::Zone *file = state.files.Load(path))
-    return *file;
+  if (const tz::Zone *file = state.files.Load(path)) return *file;
   if (!colon && !zone.empty()) {
     tz::Zone &rule_zone = state.rule_zone;
     rule_zone = tz::Zone();
     if (tz::ParseRule(zone.data(), zone.size(), &rule_zone.rule)) {
-      if (rule_zone.rule.needs_dates)
-        FillMissingDates(&rule_zone.rule);
+      if (rule_zone.rule.needs_dates) FillMissingDates(&rule_zone.rule);
       rule_zone.has_rule = true;
       return rule_zone;
     }
@@ -184,8 +173,7 @@ bool BreakDown(int64_t local, utils_tm *tm) {
   const int64_t days = tz::FloorDiv(local, tz::kSecsPerDay);
   const int64_t secs = local - days * tz::kSecsPerDay;
   const tz::CivilDay civil = tz::CivilFromDays(days);
-  if (civil.year - 1900 > INT_MAX || civil.year - 1900 < INT_MIN)
-    return false;
+  if (civil.year - 1900 > INT_MAX || civil.year - 1900 < INT_MIN) return false;
   tm->tm_year = static_cast<int>(civil.year - 1900);
   tm->tm_mon = civil.month - 1;
   tm->tm_mday = civil.day;
@@ -199,50 +187,39 @@ bool BreakDown(int64_t local, utils_tm *tm) {
 
 // Converts and formats in one zone; the common tail of every formatter. -1,
 // leaving an empty buffer, for a time that cannot be converted.
-int FormatIn(const char *zone, int64_t seconds, int64_t micros,
-             const char *pattern, char *buffer, int size) {
+int FormatIn(const char *zone, int64_t seconds, int64_t micros, const char *pattern, char *buffer,
+             int size) {
   struct timeval tv;
   tv.tv_sec = static_cast<time_t>(seconds);
   tv.tv_usec = static_cast<suseconds_t>(micros);
   utils_tm tm;
   if (utils_localtime_zone(&tv, &tm, zone) != 0) {
-    if (size > 0)
-      buffer[0] = '\0';
+    if (size > 0) buffer[0] = '\0';
     return -1;
   }
   return utils_strftime(buffer, size, pattern, &tm);
 }
 
-int FormatNow(const char *pattern, char *buffer, int size,
-              int64_t offset_seconds) {
-  if (pattern == nullptr || buffer == nullptr)
-    return -1;
+int FormatNow(const char *pattern, char *buffer, int size, int64_t offset_seconds) {
+  if (pattern == nullptr || buffer == nullptr) return -1;
   struct timeval now {};
   utils_gettimeofday(&now);
-  if (now.tv_sec == 0 && now.tv_usec == 0)
-    return -1;
+  if (now.tv_sec == 0 && now.tv_usec == 0) return -1;
   int64_t seconds = 0;
-  if (__builtin_add_overflow(int64_t{now.tv_sec}, offset_seconds, &seconds))
-    return -1;
-  return FormatIn(nullptr, seconds, now.tv_usec, pattern, buffer, size) < 0 ? -1
-                                                                            : 0;
+  if (__builtin_add_overflow(int64_t{now.tv_sec}, offset_seconds, &seconds)) return -1;
+  return FormatIn(nullptr, seconds, now.tv_usec, pattern, buffer, size) < 0 ? -1 : 0;
 }
 
-} // namespace
+}  // namespace
 
-int utils_localtime_zone(const struct timeval *tv, utils_tm *tm,
-                         const char *zone) {
-  if (tm == nullptr)
-    return -1;
+int utils_localtime_zone(const struct timeval *tv, utils_tm *tm, const char *zone) {
+  if (tm == nullptr) return -1;
   std::memset(tm, 0, sizeof *tm);
-  if (tv == nullptr)
-    return -1;
+  if (tv == nullptr) return -1;
   int64_t seconds = tv->tv_sec;
   int64_t micros = tv->tv_usec;
-  if (seconds == 0 && micros == 0)
-    return -1;
-  if (seconds > kMaxAbsTime || seconds < -kMaxAbsTime)
-    return -1;
+  if (seconds == 0 && micros == 0) return -1;
+  if (seconds > kMaxAbsTime || seconds < -kMaxAbsTime) return -1;
   // Carry microseconds outside 0..999999 into the seconds.
   seconds += tz::FloorDiv(micros, kMicrosPerSecond);
   micros -= tz::FloorDiv(micros, kMicrosPerSecond) * kMicrosPerSecond;
@@ -256,25 +233,19 @@ int utils_localtime_zone(const struct timeval *tv, utils_tm *tm,
   tm->tm_isdst = local.type.isdst ? 1 : 0;
   tm->tm_gmtoff = local.type.utoff;
   if (local.type.abbr != nullptr) {
-    std::snprintf(tm->tm_zone, sizeof tm->tm_zone, "%s",
-                  local.type.abbr->c_str());
+    std::snprintf(tm->tm_zone, sizeof tm->tm_zone, "%s", local.type.abbr->c_str());
   }
   tm->tm_usec = static_cast<int>(micros);
   return 0;
 }
 
-int utils_strftime(char *buffer, int size, const char *pattern,
-                   const utils_tm *tm) {
-  if (buffer == nullptr || pattern == nullptr || tm == nullptr)
-    return -1;
+int utils_strftime(char *buffer, int size, const char *pattern, const utils_tm *tm) {
+  if (buffer == nullptr || pattern == nullptr || tm == nullptr) return -1;
   const size_t length = std::strlen(pattern);
   // "%q" grows by one byte and "%Nq" by at most three: twice is enough.
-  if (length > (INT_MAX - 1) / 2)
-    return -1;
-  char *work =
-      static_cast<char *>(utils_malloc(static_cast<int>(length * 2 + 1)));
-  if (work == nullptr)
-    return -1;
+  if (length > (INT_MAX - 1) / 2) return -1;
+  char *work = static_cast<char *>(utils_malloc(static_cast<int>(length * 2 + 1)));
+  if (work == nullptr) return -1;
   char *out = work;
   for (size_t i = 0; i < length; ++i) {
     const char *p = pattern + i;
@@ -296,8 +267,7 @@ int utils_strftime(char *buffer, int size, const char *pattern,
       continue;
     }
     int micros = tm->tm_usec < 0 || tm->tm_usec > 999999 ? 0 : tm->tm_usec;
-    for (int cut = digits; cut < 6; ++cut)
-      micros /= 10;
+    for (int cut = digits; cut < 6; ++cut) micros /= 10;
     out += std::snprintf(out, 7, "%0*d", digits, micros);
     i += skip;
   }
@@ -315,8 +285,7 @@ int utils_strftime(char *buffer, int size, const char *pattern,
   plain.tm_isdst = tm->tm_isdst;
   plain.tm_gmtoff = tm->tm_gmtoff;
   char zone[sizeof tm->tm_zone];
-  std::snprintf(zone, sizeof zone, "%.*s", static_cast<int>(sizeof zone - 1),
-                tm->tm_zone);
+  std::snprintf(zone, sizeof zone, "%.*s", static_cast<int>(sizeof zone - 1), tm->tm_zone);
   plain.tm_zone = zone;
 
   size_t written = 0;
@@ -326,16 +295,14 @@ int utils_strftime(char *buffer, int size, const char *pattern,
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     written = std::strftime(buffer, static_cast<size_t>(size), work, &plain);
 #pragma GCC diagnostic pop
-    if (written == 0)
-      buffer[0] = '\0';
+    if (written == 0) buffer[0] = '\0';
   }
   utils_free(&work);
   return static_cast<int>(written);
 }
 
 int utils_gettimeofday(struct timeval *tv) {
-  if (tv == nullptr)
-    return -1;
+  if (tv == nullptr) return -1;
   return gettimeofday(tv, nullptr) == 0 ? 0 : -1;
 }
 
@@ -343,24 +310,17 @@ int utils_time_now_format(const char *pattern, char *buffer, int size) {
   return FormatNow(pattern, buffer, size, 0);
 }
 
-int utils_time_offset_format(const char *pattern, char *buffer, int size,
-                             int64_t offset_seconds) {
+int utils_time_offset_format(const char *pattern, char *buffer, int size, int64_t offset_seconds) {
   return FormatNow(pattern, buffer, size, offset_seconds);
 }
 
-int utils_time_format_fixed_zone(const time_t *seconds, const char *pattern,
-                                 char *buffer) {
+int utils_time_format_fixed_zone(const time_t *seconds, const char *pattern, char *buffer) {
   constexpr int kBufferSize = 64;
-  if (seconds == nullptr || pattern == nullptr || buffer == nullptr ||
-      *seconds == 0)
-    return -1;
-  return FormatIn(kPortugal, *seconds, 0, pattern, buffer, kBufferSize) < 0 ? -1
-                                                                            : 0;
+  if (seconds == nullptr || pattern == nullptr || buffer == nullptr || *seconds == 0) return -1;
+  return FormatIn(kPortugal, *seconds, 0, pattern, buffer, kBufferSize) < 0 ? -1 : 0;
 }
 
-int utils_time_format(time_t seconds, const char *pattern, char *buffer,
-                      int size) {
-  if (buffer == nullptr || pattern == nullptr || size < 1 || seconds == 0)
-    return -1;
+int utils_time_format(time_t seconds, const char *pattern, char *buffer, int size) {
+  if (buffer == nullptr || pattern == nullptr || size < 1 || seconds == 0) return -1;
   return FormatIn(nullptr, seconds, 0, pattern, buffer, size);
 }

@@ -45,12 +45,12 @@ bool ParseTzif(const uint8_t *data, size_t size, Zone *zone);
 
 struct Local {
   LocalType type;
-  int64_t leap_correction = 0; // seconds to subtract before breaking down
-  int leap_hit = 0; // seconds past :59 during an inserted leap second
+  int64_t leap_correction = 0;  // seconds to subtract before breaking down
+  int leap_hit = 0;             // seconds past :59 during an inserted leap second
 };
 
 Local ZoneLookup(const Zone &zone, int64_t t);
 
-} // namespace tz
+}  // namespace tz
 
-#endif // ALERTMILL_UTILS_TZIF_H_
+#endif  // ALERTMILL_UTILS_TZIF_H_

@@ -16,8 +16,8 @@ int64_t DaysFromCivil(int64_t year, int month, int day);
 
 struct CivilDay {
   int64_t year;
-  int month; // 1 to 12
-  int day;   // 1 to 31
+  int month;  // 1 to 12
+  int day;    // 1 to 31
 };
 CivilDay CivilFromDays(int64_t days);
 
@@ -38,16 +38,16 @@ inline int Weekday(int64_t days) {
 struct RuleDate {
   enum Kind { kJulianNoLeap, kZeroBased, kMonthWeekDay };
   Kind kind = kMonthWeekDay;
-  int day = 0;   // Jn: 1..365, n: 0..365, Mm.w.d: weekday 0..6
-  int week = 0;  // Mm.w.d: 1..5, 5 meaning the last
-  int month = 0; // Mm.w.d: 1..12
+  int day = 0;    // Jn: 1..365, n: 0..365, Mm.w.d: weekday 0..6
+  int week = 0;   // Mm.w.d: 1..5, 5 meaning the last
+  int month = 0;  // Mm.w.d: 1..12
   int32_t time = 2 * 3600;
 };
 
 struct Rule {
   std::string std_abbr;
   std::string dst_abbr;
-  int32_t std_utoff = 0; // seconds east of UTC
+  int32_t std_utoff = 0;  // seconds east of UTC
   int32_t dst_utoff = 0;
   bool has_dst = false;
   // Daylight time named without its dates: the caller must supply them.
@@ -74,6 +74,6 @@ struct LocalType {
 // The rule's year is the UTC year of `t`.
 LocalType RuleLookup(const Rule &rule, int64_t t);
 
-} // namespace tz
+}  // namespace tz
 
-#endif // ALERTMILL_UTILS_TZRULE_H_
+#endif  // ALERTMILL_UTILS_TZRULE_H_
