@@ -47,8 +47,13 @@ struct FileKey {
 struct CachedZone {
   std::string path;
   FileKey key;
+  // Changed too recently to trust the key: timestamps come from a coarse
+  // clock, so a same-size rewrite within the same tick would look the same.
+  bool racy = false;
   tz::Zone zone;
 };
+
+constexpr time_t kRacySeconds = 2;
 
 // Parsed zone files, reused only while stat shows the same file. Each
 // thread has its own, so overlapping calls from threads cannot corrupt it.
@@ -60,7 +65,7 @@ class ZoneCache {
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     const FileKey key = FileKey::Of(st);
     for (const CachedZone &slot : slots_) {
-      if (slot.path == path && slot.key == key) return &slot.zone;
+      if (slot.path == path && !slot.racy && slot.key == key) return &slot.zone;
     }
     CachedZone &slot = SlotFor(path);
     slot.path.clear();
@@ -105,6 +110,9 @@ class ZoneCache {
     close(fd);
     if (!ok || !tz::ParseTzif(data.data(), data.size(), &slot->zone)) return false;
     slot->key = FileKey::Of(st);
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    slot->racy = now.tv_sec - st.st_ctim.tv_sec < kRacySeconds;
     return true;
   }
 

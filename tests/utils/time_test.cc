@@ -211,6 +211,16 @@ TEST_F(TimeTest, ReplacedLocalZoneIsSeenAtTheNextCall) {
   EXPECT_EQ(Format(when, "%H %Z"), "12 GMT");
 }
 
+TEST_F(TimeTest, SameSizeRewriteWithinAClockTickIsSeen) {
+  const time_t when = Utc(2024, 7, 1, 12, 0, 0);
+  for (int round = 0; round < 20; ++round) {
+    const std::string abbr = round % 2 ? "AAA" : "BBB";
+    const int32_t utoff = round % 2 ? 3600 : 7200;
+    WriteFile(LocalPath(), BuildTzif({{{utoff, false, abbr}}, {}, ""}));
+    EXPECT_EQ(Format(when, "%Z"), abbr) << "round " << round;
+  }
+}
+
 TEST_F(TimeTest, OffsetFormatTakesDaylightChangesIntoAccount) {
   // Daylight time began half an hour ago: an hour earlier was standard time.
   struct timeval now {};
