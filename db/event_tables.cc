@@ -71,16 +71,16 @@ int eventlogcache_add(const EventLogCacheRow *row, char *id, int id_width) {
   DbSession session;
   if (!session.is_open()) return -1;
   int result = session.exec(sql.c_str());
-  if (!session.found("select id from eventlogcache order by id desc limit 1;")) {
-    return -2;
-  }
   // The lock keeps other programs out between insert and query, but not our
   // own threads: the largest id may already be another thread's row. Name
-  // the row this connection inserted, which is the largest id otherwise.
+  // the row this connection inserted, which is the largest id otherwise,
+  // and name it even when the query fails: the row exists, and the request
+  // that carries its id lets the channels finish it.
   if (result == SQLITE_OK && id != nullptr && id_width > 0) {
     snprintf(id, static_cast<size_t>(id_width), "%lld",
              static_cast<long long>(sqlite3_last_insert_rowid(session.connection())));
   }
+  if (!session.found("select id from eventlogcache order by id desc limit 1;")) return -2;
   return result;
 }
 

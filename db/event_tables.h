@@ -89,8 +89,9 @@ int eventlog_add(const EventLogRow *row);
 // Inserts row's eventid, context and happentime as a pending event with
 // notifyflag 0 and writes the new row's id as decimal text into id (at most
 // id_width - 1 characters). Result of the insert (0 or SQLite's code); -1 for
-// a null row or failed open; -2 when the id query that follows fails. id is
-// left empty unless this call inserted a row, so it never names another row.
+// a null row or failed open; -2 when the id query that follows fails. id
+// names the inserted row whenever the insert succeeded (even with -2) and is
+// empty otherwise, so it never names another row.
 int eventlogcache_add(const EventLogCacheRow *row, char *id, int id_width);
 
 // Loads every pending event, in the order the table returns them, as one new
