@@ -281,6 +281,10 @@ constexpr DbField<UserPermissionRow> kUserPermissionFields[] = {ALERTMILL_SUMMAR
 
 static_assert(std::size(kUserPermissionsFields) == 40);
 static_assert(std::size(kUserPermissionFields) == 53);
+// A summary statement for the longest user name (63 characters) still fits.
+static_assert(sizeof "select username from usermanagement where username='';" +
+                  sizeof kSummaryPermissionColumns + 63 <=
+              512 + 2);
 
 constexpr DbField<AppSettingRow> kAppSettingFields[] = {
     db_text<&AppSettingRow::autoupgradeweek>(0),

@@ -253,7 +253,7 @@ struct LoginManageRow {
   X(ringgroup) X(queue) X(conference) X(voicemail) X(callpark) X(paging)         \
   X(blacklist) X(cdr) X(recording) X(network) X(dhcp) X(vpn) X(firewall)         \
   X(ddns) X(routing) X(usermgmt) X(storage) X(backup) X(upgrade) X(syslog)       \
-  X(eventlog) X(eventset) X(email) X(sms) X(snmp) X(datetime) X(netservice)      \
+  X(eventlog) X(eventset) X(emailset) X(sms) X(snmp) X(datetime) X(netservice)   \
   X(appcenter) X(hastandby) X(share) X(reboot) X(factory)
 #define ALERTMILL_FURTHER_PERMISSIONS(X)                                         \
   X(callback) X(speeddial) X(fax) X(intercom) X(pickup) X(moh) X(prompts)        \
