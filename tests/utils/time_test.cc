@@ -312,6 +312,45 @@ TEST_F(TimeTest, ZoneNamesResolveAsFilesThenRuleStrings) {
   }
 }
 
+TEST_F(TimeTest, MalformedRuleStringsFallBackToGmt) {
+  const int64_t when = Utc(2024, 7, 1, 12, 0, 0);
+  const char *malformed[] = {
+      "AB5",
+      "<AB>5",
+      "<A_B>5",
+      "EST",
+      "EST25",
+      "EST5:60",
+      "EST5:30:60",
+      "EST5EDT,M13.1.0,M10.5.0",
+      "EST5EDT,M3.6.0,M10.5.0",
+      "EST5EDT,M3.1.7,M10.5.0",
+      "EST5EDT,J0,J365",
+      "EST5EDT,366,0",
+      "EST5EDT,M3.2.0/168,M11.1.0",
+      "EST5EDT,M3.2.0,M11.1.0x",
+      "EST5EDT,M3.2.0",
+      "EST5EDT,",
+      "<EST5",
+      "EST5EDT4,M3.2.0,M11.1.0/",
+  };
+  for (const char *rule : malformed) {
+    const utils_tm tm = Convert(when, rule);
+    EXPECT_STREQ(tm.tm_zone, "GMT") << rule;
+    EXPECT_EQ(tm.tm_gmtoff, 0) << rule;
+  }
+  const struct {
+    const char *rule;
+    int32_t gmtoff;
+  } unusual[] = {
+      {"EST5EDT,M3.2.0/-167,M11.1.0/167", -4 * 3600},  // extended hours
+      {"<UTC+5>-5", 5 * 3600},
+      {"ABC+5:30:15", -(5 * 3600 + 30 * 60 + 15)},
+      {"ABC-24", 24 * 3600},
+  };
+  for (const auto &c : unusual) EXPECT_EQ(Convert(when, c.rule).tm_gmtoff, c.gmtoff) << c.rule;
+}
+
 TEST_F(TimeTest, DaylightWithoutDatesTakesPosixrulesThenTheDefault) {
   // posixrules with European dates: last Sunday of March, 01:00 UTC.
   WriteFile(ZoneinfoPath("posixrules"),
