@@ -1,0 +1,337 @@
+// The three delivery routines against the stand-in ubus, uci, ps, SNMP agent
+// and device-information library, run straight on the test's thread.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "notify/notify.h"
+#include "tests/support/sandbox_root.h"
+
+namespace {
+
+[[gnu::constructor]] void use_dev_libraries() { sandbox_restart_with_dev_libraries(); }
+
+constexpr char kHost[] = "gw-east";
+constexpr char kSerial[] = "ZK2024000123";
+constexpr char kContext[] = "[2026-01-02 03:04:05]\r\nport 5 is down";
+
+NotifyData record(const std::string &subject, const std::string &context, int needflag,
+                  int notifyflag = 0) {
+  NotifyData data{};
+  std::snprintf(data.subject, sizeof data.subject, "%s", subject.c_str());
+  std::snprintf(data.context, sizeof data.context, "%s", context.c_str());
+  data.needflag = needflag;
+  data.notifyflag = notifyflag;
+  return data;
+}
+
+std::string identity() {
+  return std::string("receive alarm from [") + kHost + "](sn:" + kSerial + ")\n";
+}
+
+std::string putmail_call(const std::string &subject, const std::string &body, int group) {
+  return "call zelk_emaild putmail {\"head\":\"" + subject + "\", \"body\":\"" + body +
+         "\", \"group\":" + std::to_string(group) + "}";
+}
+
+std::string eventtrap_call(const std::string &subject, const std::string &context) {
+  return "call zelk_snmp eventtrap {\"head\":\"" + subject + "\",\"body\":\"" + identity() +
+         context + "\"}";
+}
+
+class ChannelsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_.write("hostname", std::string(kHost) + "\n");
+    root_.write("serial", std::string(kSerial) + "\n");
+    root_.write("etc/alarm_email_group", "7\n");
+    root_.write("etc/alarm_sms_group", "3\n");
+  }
+  std::vector<std::string> calls() const { return root_.ubus_calls(); }
+  SandboxRoot root_;
+};
+
+// ---- alarm text ----
+
+TEST_F(ChannelsTest, AlarmTextKinds) {
+  char text[512];
+  format_alarm_text(text, sizeof text, "Link down", kContext, kNotifyEmail);
+  EXPECT_EQ(std::string(text), identity() + kContext);
+  format_alarm_text(text, sizeof text, "Link down", kContext, kNotifySms);
+  EXPECT_EQ(std::string(text), "Subject: Link down\n" + identity() + kContext);
+  format_alarm_text(text, sizeof text, "Link down", kContext, kNotifySnmp);
+  EXPECT_EQ(std::string(text), "\"head\":\"Link down\",\"body\":\"" + identity() + kContext + "\"");
+}
+
+TEST_F(ChannelsTest, AlarmTextOtherKindLeavesDestination) {
+  char text[16] = "untouched";
+  for (int kind : {0, 3, 8, -1}) {
+    EXPECT_EQ(format_alarm_text(text, sizeof text, "s", "c", kind), 0);
+    EXPECT_STREQ(text, "untouched");
+  }
+}
+
+TEST_F(ChannelsTest, AlarmTextIsCutToTheBuffer) {
+  char text[21];
+  std::memset(text, 'x', sizeof text);
+  format_alarm_text(text, sizeof text, "s", kContext, kNotifyEmail);
+  EXPECT_EQ(std::string(text), identity().substr(0, 20));
+}
+
+TEST_F(ChannelsTest, HostNameIsTheFirstLineCutTo63) {
+  root_.write("hostname", std::string(70, 'h') + "\n");
+  EXPECT_EQ(get_hostname(), std::string(63, 'h'));
+  root_.write("hostname", "first\nsecond\n");
+  EXPECT_EQ(get_hostname(), "first");
+  // uci runs but prints nothing: an empty name, not an earlier one.
+  std::remove(root_.path("hostname").c_str());
+  EXPECT_EQ(get_hostname(), "");
+}
+
+TEST_F(ChannelsTest, SerialNumberComesFromTheLibrary) {
+  EXPECT_EQ(notify_serial_number(), kSerial);
+  std::remove(root_.path("serial").c_str());
+  EXPECT_EQ(notify_serial_number(), "");
+}
+
+// Run in a copy of this program that was started without the stand-in
+// library on the loader's path.
+TEST_F(ChannelsTest, MissingLibraryGivesEmptySerialAndDeliveryGoesOn) {
+  if (std::getenv("SANDBOX_NO_DEV_LIBRARIES") != nullptr) {
+    EXPECT_EQ(notify_serial_number(), "");
+    NotifyData data = record("no library", kContext, kNotifyEmail);
+    EXPECT_EQ(email_send(&data), 0);
+    std::string body = std::string("receive alarm from [") + kHost + "](sn:)\n" + kContext;
+    EXPECT_EQ(calls(), std::vector<std::string>{putmail_call("no library", body, 7)});
+    return;
+  }
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("SANDBOX_NO_DEV_LIBRARIES", "1", 1);
+    setenv("LD_LIBRARY_PATH", "", 1);
+    std::string filter =
+        "--gtest_filter=ChannelsTest.MissingLibraryGivesEmptySerialAndDeliveryGoesOn";
+    execl("/proc/self/exe", "notify_channels_test", filter.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// ---- e-mail ----
+
+TEST_F(ChannelsTest, EmailCommandIsExact) {
+  NotifyData data = record("Link down", kContext, kNotifyEmail);
+  EXPECT_EQ(email_send(&data), 0);
+  EXPECT_EQ(calls(), std::vector<std::string>{putmail_call("Link down", identity() + kContext, 7)});
+}
+
+TEST_F(ChannelsTest, EmailGroupOutOfRangeSendsNothing) {
+  const char *groups[] = {"0\n", "101\n", "mail\n", "", "-3\n", "99999999999999999999\n"};
+  for (const char *group : groups) {
+    root_.write("etc/alarm_email_group", group);
+    NotifyData data = record("ignored", kContext, kNotifyEmail);
+    EXPECT_EQ(email_send(&data), 0) << group;
+  }
+  std::remove(root_.path("etc/alarm_email_group").c_str());
+  NotifyData data = record("ignored", kContext, kNotifyEmail);
+  EXPECT_EQ(email_send(&data), 0);
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(ChannelsTest, EmailGroupReadsLikeAtoi) {
+  root_.write("etc/alarm_email_group", "  100 recipients\nsecond line 5\n");
+  NotifyData data = record("bounds", "", kNotifyEmail);
+  EXPECT_EQ(email_send(&data), 0);
+  root_.write("etc/alarm_email_group", "1");
+  EXPECT_EQ(email_send(&data), 0);
+  EXPECT_EQ(calls(), (std::vector<std::string>{putmail_call("bounds", identity(), 100),
+                                               putmail_call("bounds", identity(), 1)}));
+}
+
+TEST_F(ChannelsTest, EmailNotNeededOrDoneSendsNothing) {
+  NotifyData data = record("Link down", kContext, kNotifySms | kNotifySnmp);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(email_send(&data), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "### event Link down no need to send email ###\n");
+  data = record("Link down", kContext, 7, kNotifyEmail);
+  EXPECT_EQ(email_send(&data), 0);
+  EXPECT_EQ(email_send(nullptr), -1);
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(ChannelsTest, EmailTextWithQuotesAndLineFeedsArrivesUnchanged) {
+  std::string subject = "say \"hi\"\nnow \\ \\n";
+  std::string context = "[t]\r\nq\" $HOME `id` $(id) \\\" end";
+  NotifyData data = record(subject, context, kNotifyEmail);
+  EXPECT_EQ(email_send(&data), 0);
+  EXPECT_EQ(calls(), std::vector<std::string>{putmail_call(subject, identity() + context, 7)});
+}
+
+TEST_F(ChannelsTest, SingleQuotesCannotBreakOutOfTheShellArgument) {
+  ASSERT_EQ(chdir(root_.dir().c_str()), 0);
+  std::string subject = "a'; touch HACKED; echo '";
+  std::string context = "[t]\r\nx' $(touch HACKED2) `touch HACKED3` \"'\\'' \\ '\nend'";
+  NotifyData data = record(subject, context, kNotifyEmail | kNotifySnmp);
+  EXPECT_EQ(email_send(&data), 0);
+  root_.start_snmp_agent();
+  EXPECT_EQ(snmp_send(&data), 0);
+  EXPECT_EQ(calls(), (std::vector<std::string>{putmail_call(subject, identity() + context, 7),
+                                               eventtrap_call(subject, context)}));
+  for (const char *name : {"HACKED", "HACKED2", "HACKED3"}) EXPECT_FALSE(root_.exists(name));
+  ASSERT_EQ(chdir("/"), 0);
+}
+
+TEST_F(ChannelsTest, ShellQuotingLeavesTextWithoutQuotesAlone) {
+  EXPECT_EQ(notify_shell_quoted("plain \"text\" $x \\"), "plain \"text\" $x \\");
+  EXPECT_EQ(notify_shell_quoted("it's"), "it'\\''s");
+  EXPECT_EQ(notify_shell_quoted(nullptr), "");
+}
+
+TEST_F(ChannelsTest, EmailCommandCutAt511LosesItsClosingQuote) {
+  // The body is cut at 511 characters and the command too: the shell
+  // refuses the unterminated quote and nothing reaches ubus.
+  NotifyData data = record("cut", "[t]\r\n" + std::string(506, 'c'), kNotifyEmail);
+  EXPECT_EQ(email_send(&data), 0);
+  EXPECT_TRUE(calls().empty());
+}
+
+// ---- SMS ----
+
+TEST_F(ChannelsTest, SmsCommandAndFileAreExact) {
+  NotifyData data = record("Link down", kContext, kNotifySms);
+  EXPECT_EQ(sms_send(&data), 0);
+  EXPECT_EQ(calls(), std::vector<std::string>{
+                         "call zelk_other sendsms {\"group\":3, \"file\":\"eventsendsms.txt\"}"});
+  EXPECT_EQ(root_.sms_files(),
+            std::vector<std::string>{"Subject: Link down\n" + identity() + kContext});
+  EXPECT_FALSE(root_.exists("tmp/eventsendsms.txt"));
+}
+
+TEST_F(ChannelsTest, SmsFileIsCutAt511) {
+  NotifyData data = record("long", std::string(511, 'L'), kNotifySms);
+  EXPECT_EQ(sms_send(&data), 0);
+  std::vector<std::string> files = root_.sms_files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0], ("Subject: long\n" + identity() + std::string(511, 'L')).substr(0, 511));
+}
+
+TEST_F(ChannelsTest, SmsErrorInTheReplyFailsCaseSensitively) {
+  NotifyData data = record("Link down", kContext, kNotifySms);
+  root_.write("sendsms.reply", "{\"result\":\"modem error: no carrier\"}\n");
+  EXPECT_EQ(sms_send(&data), -1);
+  root_.write("sendsms.reply", "Error\n");
+  EXPECT_EQ(sms_send(&data), 0);
+  root_.write("sendsms.reply", "");
+  EXPECT_EQ(sms_send(&data), 0);
+  EXPECT_EQ(calls().size(), 3u);
+  EXPECT_FALSE(root_.exists("tmp/eventsendsms.txt"));
+}
+
+TEST_F(ChannelsTest, SmsWithoutGroupFileIsNotDone) {
+  std::remove(root_.path("etc/alarm_sms_group").c_str());
+  NotifyData data = record("Link down", kContext, kNotifySms);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(sms_send(&data), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "--- event Link down will send sms ---\n--------- send sms ddddd------\n");
+  EXPECT_TRUE(calls().empty());
+  EXPECT_FALSE(root_.exists("tmp/eventsendsms.txt"));
+}
+
+TEST_F(ChannelsTest, SmsInvalidGroupIsDoneWithoutSending) {
+  NotifyData data = record("Link down", kContext, kNotifySms);
+  for (const char *group : {"0\n", "101\n", "phone\n", ""}) {
+    root_.write("etc/alarm_sms_group", group);
+    EXPECT_EQ(sms_send(&data), 0) << group;
+  }
+  EXPECT_TRUE(calls().empty());
+  EXPECT_FALSE(root_.exists("tmp/eventsendsms.txt"));
+}
+
+TEST_F(ChannelsTest, SmsAlreadySentLeavesTheFileAlone) {
+  root_.write("tmp/eventsendsms.txt", "someone else's");
+  NotifyData data = record("Link down", kContext, kNotifySms, kNotifySms);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(sms_send(&data), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "--- event Link down will send sms ---\n");
+  EXPECT_EQ(root_.read("tmp/eventsendsms.txt"), "someone else's");
+  data = record("Link down", kContext, kNotifyEmail);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(sms_send(&data), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "### event Link down no need to send sms ###\n");
+  EXPECT_EQ(sms_send(nullptr), -1);
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(ChannelsTest, SmsFileThatCannotBeCreatedIsDone) {
+  std::remove(root_.path("tmp").c_str());
+  NotifyData data = record("Link down", kContext, kNotifySms);
+  EXPECT_EQ(sms_write_file("s", "c"), -1);
+  EXPECT_EQ(sms_send(&data), 0);
+  EXPECT_TRUE(calls().empty());
+  EXPECT_EQ(sms_remove_file(), 0);
+}
+
+// ---- SNMP ----
+
+TEST_F(ChannelsTest, SnmpCommandIsExact) {
+  root_.start_snmp_agent();
+  EXPECT_EQ(snmp_agent_running(), 1);
+  NotifyData data = record("Link down", "", kNotifySnmp);
+  EXPECT_EQ(snmp_send(&data), 0);
+  // An empty context: the body ends in the line feed after the serial number.
+  EXPECT_EQ(calls(), std::vector<std::string>{eventtrap_call("Link down", "")});
+}
+
+TEST_F(ChannelsTest, SnmpWithoutAgentIsNotDone) {
+  EXPECT_EQ(snmp_agent_running(), 0);
+  NotifyData data = record("Link down", kContext, kNotifySnmp);
+  EXPECT_EQ(snmp_send(&data), -1);
+  root_.start_snmp_agent();
+  root_.stop_snmp_agent();
+  EXPECT_EQ(snmp_send(&data), -1);
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(ChannelsTest, SnmpNotNeededOrDoneSendsNothing) {
+  root_.start_snmp_agent();
+  NotifyData data = record("Link down", kContext, kNotifyEmail);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(snmp_send(&data), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "### event Link down no need to send snmp ###\n");
+  data = record("Link down", kContext, kNotifySnmp, kNotifySnmp);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(snmp_send(&data), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "--- event Link down will send snmp ---\n");
+  EXPECT_EQ(snmp_send(nullptr), -1);
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(ChannelsTest, SnmpCommandIsCutAt511) {
+  root_.start_snmp_agent();
+  std::string context = "[t]\r\n" + std::string(490, 'z');
+  NotifyData data = record("cut", context, kNotifySnmp);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(snmp_send(&data), 0);
+  std::string out = testing::internal::GetCapturedStdout();
+  std::string members =
+      ("\"head\":\"cut\",\"body\":\"" + identity() + context + "\"").substr(0, 511);
+  std::string command = ("ubus call zelk_snmp eventtrap '{" + members + "}'").substr(0, 511);
+  EXPECT_NE(out.find("\n" + command + "\n"), std::string::npos) << out;
+  EXPECT_TRUE(calls().empty()) << "the shell refuses the unterminated quote";
+}
+
+}  // namespace
