@@ -289,6 +289,8 @@ class Process {
     std::vector<char *> env;
     for (const std::string &entry : environment) env.push_back(const_cast<char *>(entry.c_str()));
     env.push_back(nullptr);
+    // Whatever a process writes to its working directory lands in the sandbox.
+    std::string cwd = out_path.substr(0, out_path.rfind('/'));
     pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
@@ -297,6 +299,7 @@ class Process {
       if (getppid() != parent) _exit(127);
       int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (chdir(cwd.c_str()) != 0) _exit(127);
       if (out >= 0) dup2(out, 1);
       if (err >= 0) dup2(err, 2);
       int in = open("/dev/null", O_RDONLY);
@@ -616,6 +619,29 @@ class Sandbox {
   Process agent_;
   Process fake_;
 };
+
+// Subjects of the putmail calls so far, in call order.
+inline std::vector<std::string> mail_subjects(const Sandbox &box) {
+  static const std::string kHead = "putmail {\"head\":\"";
+  std::vector<std::string> subjects;
+  for (const std::string &line : box.ubus_calls()) {
+    size_t at = line.find(kHead);
+    if (at == std::string::npos) continue;
+    at += kHead.size();
+    subjects.push_back(line.substr(at, line.find("\", \"body\"", at) - at));
+  }
+  return subjects;
+}
+
+// The daemon still serves and no sanitizer has reported anything.
+inline void expect_healthy(Sandbox &box) {
+  EXPECT_TRUE(box.daemon().running());
+  std::string err = box.daemon_err();
+  for (const char *report :
+       {"AddressSanitizer", "ThreadSanitizer", "LeakSanitizer", "runtime error"}) {
+    EXPECT_EQ(err.find(report), std::string::npos) << err;
+  }
+}
 
 // The ubus.log line of a channel command, as the stand-in writes it (line
 // ends inside arguments escaped as \n and \r).

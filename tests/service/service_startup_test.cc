@@ -109,16 +109,12 @@ TEST(ServiceStartup, QueuedRequestsAreProcessedOldestFirst) {
   }
   ASSERT_TRUE(wait_for([&] { return count_of(box.ubus_calls(), "putmail") == 10; }))
       << box.daemon_out();
-  std::vector<std::string> subjects;
-  for (const std::string &line : box.ubus_calls()) {
-    size_t at = line.find("putmail {\"head\":\"");
-    if (at != std::string::npos)
-      subjects.push_back(line.substr(at + 17, line.find('"', at + 17) - at - 17));
-  }
+  std::vector<std::string> subjects = harness::mail_subjects(box);
+  ASSERT_EQ(subjects.size(), 10u);
   for (int port = 1; port <= 10; ++port) {
-    EXPECT_EQ(subjects.at(port - 1), "Port " + std::to_string(port) + " up");
+    EXPECT_EQ(subjects[port - 1], "Port " + std::to_string(port) + " up");
   }
-  EXPECT_TRUE(box.daemon().running());
+  harness::expect_healthy(box);
 }
 
 }  // namespace
