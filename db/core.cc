@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -24,7 +25,11 @@ namespace {
 // another thread of ours may still be working under. So while several of our
 // descriptors hold the same file, releasing one only parks it; the last
 // release unlocks and closes them all.
+using FileKey = std::pair<dev_t, ino_t>;
+
 struct HeldFile {
+  FileKey key;
+  int users = 0;  // threads inside lock() or unlock(); under the table's mutex
   std::mutex mutex;
   std::vector<int> holding;  // locked and not yet released
   std::vector<int> parked;   // released while others still held the lock
@@ -36,44 +41,69 @@ class LockTable {
   // ours holds the file, lockf returns at once (the lock is already ours);
   // while none does, every other locker of the file would wait anyway.
   void lock(int fd) {
-    HeldFile &file = held_file(fd);
-    std::lock_guard<std::mutex> guard(file.mutex);
-    lockf(fd, F_LOCK, 0);
-    file.holding.push_back(fd);
+    HeldFile *file = enter(fd);
+    {
+      std::lock_guard<std::mutex> guard(file->mutex);
+      lockf(fd, F_LOCK, 0);
+      file->holding.push_back(fd);
+    }
+    leave(file);
   }
 
   int unlock(int fd) {
-    HeldFile &file = held_file(fd);
-    std::lock_guard<std::mutex> guard(file.mutex);
-    auto found = std::find(file.holding.begin(), file.holding.end(), fd);
-    if (found == file.holding.end()) {
-      lockf(fd, F_ULOCK, 0);
-      return close(fd);
+    HeldFile *file = enter(fd);
+    int result = 0;
+    {
+      std::lock_guard<std::mutex> guard(file->mutex);
+      result = release(file, fd);
     }
-    file.holding.erase(found);
-    if (!file.holding.empty()) {
-      file.parked.push_back(fd);
-      return 0;
-    }
-    lockf(fd, F_ULOCK, 0);
-    for (int parked : file.parked) close(parked);
-    file.parked.clear();
-    return close(fd);
+    leave(file);
+    return result;
   }
 
  private:
-  // Entries are never erased (one per lock file ever used), so a reference
-  // stays valid while another thread waits on its mutex.
-  HeldFile &held_file(int fd) {
+  static int release(HeldFile *file, int fd) {
+    auto found = std::find(file->holding.begin(), file->holding.end(), fd);
+    if (found == file->holding.end()) {
+      lockf(fd, F_ULOCK, 0);
+      return close(fd);
+    }
+    file->holding.erase(found);
+    if (!file->holding.empty()) {
+      file->parked.push_back(fd);
+      return 0;
+    }
+    lockf(fd, F_ULOCK, 0);
+    for (int parked : file->parked) close(parked);
+    file->parked.clear();
+    return close(fd);
+  }
+
+  HeldFile *enter(int fd) {
     struct stat status {};
-    std::pair<dev_t, ino_t> key{0, 0};
+    FileKey key{0, 0};
     if (fstat(fd, &status) == 0) key = {status.st_dev, status.st_ino};
     std::lock_guard<std::mutex> guard(mutex_);
-    return files_[key];
+    std::unique_ptr<HeldFile> &file = files_[key];
+    if (!file) {
+      file = std::make_unique<HeldFile>();
+      file->key = key;
+    }
+    ++file->users;
+    return file.get();
+  }
+
+  // An idle entry goes, so that a lock file other programs keep recreating
+  // (a new inode each time) does not grow the table for ever.
+  void leave(HeldFile *file) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (--file->users == 0 && file->holding.empty() && file->parked.empty()) {
+      files_.erase(file->key);
+    }
   }
 
   std::mutex mutex_;
-  std::map<std::pair<dev_t, ino_t>, HeldFile> files_;
+  std::map<FileKey, std::unique_ptr<HeldFile>> files_;
 };
 
 LockTable &lock_table() {

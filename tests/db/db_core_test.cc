@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "db/db.h"
 #include "tests/support/db_sandbox.h"
@@ -31,6 +33,19 @@ bool other_process_can_lock(const std::string &path) {
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The descriptors of this process that name a file under prefix.
+std::vector<int> descriptors_of(const std::string &prefix) {
+  std::vector<int> found;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char link[64];
+    char target[4096] = {};
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    if (readlink(link, target, sizeof target - 1) < 0) continue;
+    if (strncmp(target, prefix.c_str(), prefix.size()) == 0) found.push_back(fd);
+  }
+  return found;
 }
 
 bool close_on_exec(int fd) { return (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
@@ -98,6 +113,26 @@ TEST(DbLock, ReleasingOneDescriptorKeepsTheOthersLock) {
   EXPECT_EQ(fcntl(second, F_GETFD), -1);
 }
 
+// Threads locking and releasing all the time must never drop the lock that
+// another thread still holds.
+TEST(DbLock, ChurningThreadsKeepAHeldLock) {
+  DbSandbox sandbox;
+  std::string path = sandbox.path(paths::kDbLock);
+  int held = db_lock(path.c_str());
+  ASSERT_GE(held, 0);
+  auto churn = [&] {
+    for (int i = 0; i < 300; ++i) db_unlock(db_lock(path.c_str()));
+  };
+  std::thread first(churn);
+  std::thread second(churn);
+  first.join();
+  second.join();
+  EXPECT_FALSE(other_process_can_lock(path));
+  EXPECT_EQ(db_unlock(held), 0);
+  EXPECT_TRUE(other_process_can_lock(path));
+  EXPECT_TRUE(descriptors_of(path).empty());
+}
+
 TEST(DbOpen, MissingDirectoryFailsWithItsMessage) {
   DbSandbox sandbox(false);
   std::string path = sandbox.path(paths::kEventsDb);
@@ -120,17 +155,9 @@ TEST(DbOpen, DatabaseDescriptorsAreCloseOnExec) {
   CaptureStdout();
   EXPECT_EQ(db_exec(connection, "begin; delete from eventlog;"), SQLITE_OK);
   GetCapturedStdout();
-  int open_files = 0;
-  for (int fd = 3; fd < 1024; ++fd) {
-    char link[64];
-    char target[4096] = {};
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    if (readlink(link, target, sizeof target - 1) < 0) continue;
-    if (strstr(target, sandbox.root().c_str()) == nullptr) continue;
-    ++open_files;
-    EXPECT_TRUE(close_on_exec(fd)) << target;
-  }
-  EXPECT_GE(open_files, 2);  // database and journal
+  std::vector<int> open_files = descriptors_of(sandbox.root());
+  EXPECT_GE(open_files.size(), 2u);  // database and journal
+  for (int fd : open_files) EXPECT_TRUE(close_on_exec(fd)) << fd;
   CaptureStdout();
   db_exec(connection, "rollback;");
   GetCapturedStdout();
