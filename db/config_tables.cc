@@ -59,37 +59,6 @@ int read_list(Record **rows, int *count, const DbResults &results, const char *c
   return db_read_list(count_sql, sql, fields, rows, count, results);
 }
 
-template <int Size>
-__attribute__((format(printf, 2, 3))) int count_rows(int *count, const char *format, ...) {
-  char sql[Size];
-  va_list args;
-  va_start(args, format);
-  db_vformat(sql, Size, format, args);
-  va_end(args);
-  return db_count(sql, count);
-}
-
-template <int Size>
-__attribute__((format(printf, 2, 3))) int test_query(int open_failed, const char *format, ...) {
-  char sql[Size];
-  va_list args;
-  va_start(args, format);
-  db_vformat(sql, Size, format, args);
-  va_end(args);
-  return db_test(sql, open_failed);
-}
-
-template <int Size>
-__attribute__((format(printf, 2, 3))) int execute(const DbWriteResults &results, const char *format,
-                                                  ...) {
-  char sql[Size];
-  va_list args;
-  va_start(args, format);
-  db_vformat(sql, Size, format, args);
-  va_end(args);
-  return db_write(sql, results);
-}
-
 // MySQL's DATE_ADD(column,INTERVAL interval), in a buffer sized from its
 // parts.
 std::string date_add(const char *column, const char *interval) {
@@ -664,11 +633,12 @@ int user_permission_get(UserPermissionRow *permission, const char *username) {
 int staticroute_count_same(const StaticRouteRow *route, int *count) {
   if (count != nullptr) *count = 0;
   if (route == nullptr || count == nullptr) return -1;
-  int result = count_rows<256>(count,
-                               "select count(*) from staticroute where destination='%s' and "
-                               "subnet='%s' and gateway='%s' and metric='%s' and iface='%s'",
-                               route->destination, route->subnet, route->gateway, route->metric,
-                               route->iface);
+  int result =
+      db_count(DbStatement<256>().format(
+                   "select count(*) from staticroute where destination='%s' and "
+                   "subnet='%s' and gateway='%s' and metric='%s' and iface='%s'",
+                   route->destination, route->subnet, route->gateway, route->metric, route->iface),
+               count);
   if (result != 0) return result;
   return *count >= 1 ? 0 : -3;
 }
@@ -676,8 +646,9 @@ int staticroute_count_same(const StaticRouteRow *route, int *count) {
 int fwipblacklist_exists(const FwIpBlacklistRow *entry) {
   if (entry == nullptr) return -2;
   int count = 0;
-  int result =
-      count_rows<256>(&count, "select count(*) from fwipblacklist where srcip='%s';", entry->srcip);
+  int result = db_count(DbStatement<256>().format(
+                            "select count(*) from fwipblacklist where srcip='%s';", entry->srcip),
+                        &count);
   return result == 0 && count >= 1 ? 0 : -1;
 }
 
@@ -685,144 +656,163 @@ int table_count(const char *table, const char *condition, int *count) {
   if (count != nullptr) *count = 0;
   if (table == nullptr || count == nullptr) return -1;
   if (condition != nullptr && condition[0] != '\0') {
-    return count_rows<511>(count, "select count(*) from %s where %s;", table, condition);
+    return db_count(
+        DbStatement<511>().format("select count(*) from %s where %s;", table, condition), count);
   }
-  return count_rows<511>(count, "select count(*) from %s ;", table);
+  return db_count(DbStatement<511>().format("select count(*) from %s ;", table), count);
 }
 
 int forgetpwd_check(const char *username, const char *randomcode) {
   if (username == nullptr || randomcode == nullptr) return 0;
-  return test_query<512>(
-      0, "select * from forgetpwd where %s>%s and username='%s' and randomcode='%s'",
-      date_add("expiretime", "30 MINUTE").c_str(), kNow, username, randomcode);
+  return db_test(DbStatement<512>().format(
+                     "select * from forgetpwd where %s>%s and username='%s' and randomcode='%s'",
+                     date_add("expiretime", "30 MINUTE").c_str(), kNow, username, randomcode),
+                 0);
 }
 
 int forgetpwd_exists(const char *username) {
   if (username == nullptr) return -1;
-  return test_query<512>(-1, "select * from forgetpwd where username='%s'", username);
+  return db_test(DbStatement<512>().format("select * from forgetpwd where username='%s'", username),
+                 -1);
 }
 
 int loginmanage_exists(const char *remoteip) {
   if (remoteip == nullptr) return -1;
-  return test_query<512>(-1, "select * from loginmanage where remoteip='%s'", remoteip);
+  return db_test(
+      DbStatement<512>().format("select * from loginmanage where remoteip='%s'", remoteip), -1);
 }
 
 int loginmanage_locked(const char *remoteip) {
   if (remoteip == nullptr) return 0;
-  return test_query<512>(0, "select * from loginmanage where %s<%s and remoteip='%s';",
-                         date_add("date", "10 MINUTE").c_str(), kNow, remoteip);
+  return db_test(
+      DbStatement<512>().format("select * from loginmanage where %s<%s and remoteip='%s';",
+                                date_add("date", "10 MINUTE").c_str(), kNow, remoteip),
+      0);
 }
 
 // Writes.
 
 int staticroute_add(const StaticRouteRow *route) {
   if (route == nullptr) return -1;
-  return execute<512>(kUnreportedWriteOpen3,
+  return db_write(DbStatement<512>().format(
                       "insert into staticroute(destination, subnet, gateway, metric, iface, "
                       "description) value('%s', '%s', '%s', '%s', '%s', '%s');",
                       route->destination, route->subnet, route->gateway, route->metric,
-                      route->iface, route->description);
+                      route->iface, route->description),
+                  kUnreportedWriteOpen3);
 }
 
 int staticroute_set(const StaticRouteRow *route) {
   if (route == nullptr) return -1;
-  return execute<512>(kUnreportedWriteOpen3,
-                      "update staticroute set destination='%s',subnet='%s',gateway='%s',"
-                      "metric='%s',iface='%s',description='%s' where id='%s';",
-                      route->destination, route->subnet, route->gateway, route->metric,
-                      route->iface, route->description, route->id);
+  return db_write(
+      DbStatement<512>().format("update staticroute set destination='%s',subnet='%s',gateway='%s',"
+                                "metric='%s',iface='%s',description='%s' where id='%s';",
+                                route->destination, route->subnet, route->gateway, route->metric,
+                                route->iface, route->description, route->id),
+      kUnreportedWriteOpen3);
 }
 
 int backupschedule_set(const char *backupidx, const char *setbackuptime) {
   if (backupidx == nullptr || setbackuptime == nullptr) return -1;
   if (strcasecmp(setbackuptime, "-1") != 0) {
-    return execute<128>(kUnreportedWriteOpen3, "update backupschedule set setbackuptime = '%s';",
-                        setbackuptime);
+    return db_write(
+        DbStatement<128>().format("update backupschedule set setbackuptime = '%s';", setbackuptime),
+        kUnreportedWriteOpen3);
   }
-  return execute<128>(kUnreportedWriteOpen3, "update backupschedule set backupidx = '%s';",
-                      backupidx);
+  return db_write(
+      DbStatement<128>().format("update backupschedule set backupidx = '%s';", backupidx),
+      kUnreportedWriteOpen3);
 }
 
 int openvpnsetting_set_certs(const OpenvpnSettingRow *openvpn) {
   if (openvpn == nullptr) return -1;
-  return execute<1536>(kWrite,
-                       "update openvpnsetting set cacrt='%s',clientcrt='%s',clientkey='%s',"
-                       "takey='%s',tarname='%s';",
-                       openvpn->cacrt, openvpn->clientcrt, openvpn->clientkey, openvpn->takey,
-                       openvpn->tarname);
+  return db_write(
+      DbStatement<1536>().format(
+          "update openvpnsetting set cacrt='%s',clientcrt='%s',clientkey='%s',"
+          "takey='%s',tarname='%s';",
+          openvpn->cacrt, openvpn->clientcrt, openvpn->clientkey, openvpn->takey, openvpn->tarname),
+      kWrite);
 }
 
 int storage_delete(int id) {
-  return execute<4096>(kWrite, "delete from storage where id='%d'", id);
+  return db_write(DbStatement<4096>().format("delete from storage where id='%d'", id), kWrite);
 }
 
 int fwipblacklist_add(const FwIpBlacklistRow *entry) {
   if (entry == nullptr) return -1;
-  return execute<256>(kWrite,
-                      "insert into fwipblacklist "
-                      "(datetime,protocol,srcip,dstport,interface,macaddr,sourceflag) "
-                      "values('%s','%s','%s','%s','%s','%s','%s');",
-                      entry->datetime, entry->protocol, entry->srcip, entry->dstport,
-                      entry->interface, entry->macaddr, entry->sourceflag);
+  return db_write(
+      DbStatement<256>().format("insert into fwipblacklist "
+                                "(datetime,protocol,srcip,dstport,interface,macaddr,sourceflag) "
+                                "values('%s','%s','%s','%s','%s','%s','%s');",
+                                entry->datetime, entry->protocol, entry->srcip, entry->dstport,
+                                entry->interface, entry->macaddr, entry->sourceflag),
+      kWrite);
 }
 
 int sysdatalocation_set(const SysDataLocationRow *location, const char *datatype) {
   if (location == nullptr || datatype == nullptr) return -1;
-  return execute<4096>(kWrite,
-                       "UPDATE sysdatalocation SET storagetype = '%s',storageslotid='%s' WHERE "
-                       "datatype = '%s' ",
-                       location->storagetype, location->storageslotid, datatype);
+  return db_write(DbStatement<4096>().format(
+                      "UPDATE sysdatalocation SET storagetype = '%s',storageslotid='%s' WHERE "
+                      "datatype = '%s' ",
+                      location->storagetype, location->storageslotid, datatype),
+                  kWrite);
 }
 
 int forgetpwd_add(const char *username, const char *randomcode) {
   if (username == nullptr || randomcode == nullptr) return -1;
-  return execute<1024>(
-      kUnreportedWrite,
-      "insert into forgetpwd(username,randomcode,expiretime) values('%s','%s',%s);", username,
-      randomcode, kNow);
+  return db_write(DbStatement<1024>().format(
+                      "insert into forgetpwd(username,randomcode,expiretime) values('%s','%s',%s);",
+                      username, randomcode, kNow),
+                  kUnreportedWrite);
 }
 
 int forgetpwd_delete(const char *username) {
   if (username == nullptr) return -1;
-  return execute<1024>(kUnreportedWrite, "delete from forgetpwd where binary username='%s'",
-                       username);
+  return db_write(
+      DbStatement<1024>().format("delete from forgetpwd where binary username='%s'", username),
+      kUnreportedWrite);
 }
 
 int usermanagement_set(const UserManagementRow *user) {
   if (user == nullptr) return -1;
-  return execute<1024>(kUnreportedWrite,
-                       "update usermanagement set password='%s',type='%s',email='%s',login='%s',"
-                       "extensionid=%d where username='%s';",
-                       user->password, user->type, user->email, user->login, user->extensionid,
-                       user->username);
+  return db_write(
+      DbStatement<1024>().format(
+          "update usermanagement set password='%s',type='%s',email='%s',login='%s',"
+          "extensionid=%d where username='%s';",
+          user->password, user->type, user->email, user->login, user->extensionid, user->username),
+      kUnreportedWrite);
 }
 
 int usermanagement_add(const UserManagementRow *user) {
   if (user == nullptr) return -1;
-  return execute<1024>(kUnreportedWrite,
-                       "insert into usermanagement (id,type,username,password,login,email) "
-                       "values(%d,'%s','%s','%s','%s','%s')",
-                       user->id, user->type, user->username, user->password, user->login,
-                       user->email);
+  return db_write(
+      DbStatement<1024>().format(
+          "insert into usermanagement (id,type,username,password,login,email) "
+          "values(%d,'%s','%s','%s','%s','%s')",
+          user->id, user->type, user->username, user->password, user->login, user->email),
+      kUnreportedWrite);
 }
 
 int loginmanage_set(const LoginManageRow *login) {
   if (login == nullptr) return -1;
-  return execute<1024>(
-      kUnreportedWrite,
-      "update loginmanage set trytimes='%s',date=%s,state='%s' where remoteip='%s'",
-      login->trytimes, kNow, login->state, login->remoteip);
+  return db_write(DbStatement<1024>().format(
+                      "update loginmanage set trytimes='%s',date=%s,state='%s' where remoteip='%s'",
+                      login->trytimes, kNow, login->state, login->remoteip),
+                  kUnreportedWrite);
 }
 
 int loginmanage_add(const LoginManageRow *login) {
   if (login == nullptr) return -1;
-  return execute<1024>(kUnreportedWrite,
-                       "insert into loginmanage(remoteip,trytimes,date,state) "
-                       "values('%s','%s',%s,'%s')",
-                       login->remoteip, login->trytimes, kNow, login->state);
+  return db_write(
+      DbStatement<1024>().format("insert into loginmanage(remoteip,trytimes,date,state) "
+                                 "values('%s','%s',%s,'%s')",
+                                 login->remoteip, login->trytimes, kNow, login->state),
+      kUnreportedWrite);
 }
 
 int loginmanage_delete(const char *remoteip) {
   if (remoteip == nullptr) return -1;
-  return execute<1024>(kUnreportedWrite, "delete from loginmanage where remoteip='%s'", remoteip);
+  return db_write(
+      DbStatement<1024>().format("delete from loginmanage where remoteip='%s'", remoteip),
+      kUnreportedWrite);
 }
