@@ -23,10 +23,14 @@ constexpr DbField<EventListRow> kEventListFields[] = {
     db_text<&EventListRow::smsnotify>(16),   db_text<&EventListRow::snmpnotify>(17),
 };
 constexpr char kSelectEventList[] =
-    "select "
-    "id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,"
-    "enablerecord,emailnotify,subject,prompt,logcontext,repeatcount,context_"
-    "en,context_ch,smsnotify,snmpnotify from eventlist";
+    "select id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,enablerecord,"
+    "emailnotify,subject,prompt,logcontext,repeatcount,context_en,context_ch,smsnotify,"
+    "snmpnotify from eventlist";
+// The listing at start-up selects the first 16 columns only: the layout's
+// smsnotify and snmpnotify columns lie outside its result and stay empty.
+constexpr char kSelectEventListInit[] =
+    "select id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,enablerecord,"
+    "emailnotify,subject,prompt,logcontext,repeatcount,context_en,context_ch from eventlist;";
 
 constexpr DbField<EventLogCacheRow> kEventLogCacheFields[] = {
     db_text<&EventLogCacheRow::id>(0),         db_text<&EventLogCacheRow::eventid>(1),
@@ -185,19 +189,10 @@ int event_tables_init(EventListRow **rows, int *count) {
   if (session.count("select count(*) from eventlist;", count) != 0) return -2;
   printf("count %d\n", *count);
   if (*count <= 0) return -3;
-  // Only the first 16 columns are selected: the layout's smsnotify and
-  // snmpnotify columns lie outside this result and stay empty.
   int filled = 0;
   void *block = nullptr;
-  int result =
-      db_session_read(&session,
-                      {nullptr,
-                       "select "
-                       "id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,"
-                       "enablerecord,emailnotify,subject,prompt,logcontext,repeatcount,"
-                       "context_en,context_ch from eventlist;",
-                       *count, kDbReadResults},
-                      db_record_type(kEventListFields), &block, &filled);
+  int result = db_session_read(&session, {nullptr, kSelectEventListInit, *count, kDbReadResults},
+                               db_record_type(kEventListFields), &block, &filled);
   if (result != 0) return result;
   *rows = static_cast<EventListRow *>(block);
   printf("id\teventid\teventname\ttype\t\n");
