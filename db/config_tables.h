@@ -31,10 +31,10 @@
 //   test:               1 when the query ran, whether or not a row matched;
 //                       0 when it failed.
 //
-// Several statements are in MySQL's dialect (value(, now(), DATE_ADD(...,
-// INTERVAL ...), binary comparisons), which the appliance's other programs
-// share with a MySQL build. SQLite rejects them: such writes change nothing
-// and the reads and tests report failure, each as its kind says.
+// Several statements are written in MySQL's dialect (value(, now(),
+// DATE_ADD(... INTERVAL ...), binary comparisons) and are sent to SQLite as
+// they are. SQLite rejects them: such writes change nothing and the reads
+// and tests report failure, each as its kind says.
 #ifndef ALERTMILL_DB_CONFIG_TABLES_H_
 #define ALERTMILL_DB_CONFIG_TABLES_H_
 
@@ -530,10 +530,11 @@ int fwipblacklist_exists(const FwIpBlacklistRow *entry);
 // statement as SQL, unquoted: callers must pass trusted text, never user
 // input. 0; -2 the query failed; -1 open failed or table or count missing.
 int table_count(const char *table, const char *condition, int *count);
-// Tests for an unexpired reset code (within 30 minutes), a pending reset,
-// a login-attempt record and a lock-out (within 10 minutes). The _check and
-// _locked tests give 0 for a missing argument or a database that did not
-// open (they are in MySQL's dialect: 0 under SQLite); the _exists tests -1.
+// Tests. forgetpwd_check looks for username's reset code randomcode less
+// than 30 minutes past its expiretime, loginmanage_locked for a login record
+// of remoteip more than 10 minutes old; both are in MySQL's dialect (0 under
+// SQLite) and give 0 for a missing argument or a database that did not open.
+// forgetpwd_exists and loginmanage_exists give -1 for those.
 int forgetpwd_check(const char *username, const char *randomcode);
 int forgetpwd_exists(const char *username);
 int loginmanage_exists(const char *remoteip);
