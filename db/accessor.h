@@ -251,16 +251,25 @@ int db_session_read(DbSession *session, const DbRead &read, const DbRecordType &
 // Opens a session and runs read on it.
 int db_read(const DbRead &read, const DbRecordType &type, void **records, int *count);
 
+// Typed form of db_session_read on session, or of db_read when session is
+// null.
+template <typename Record, size_t N>
+int db_read_records(DbSession *session, const DbRead &read, const DbField<Record> (&fields)[N],
+                    Record **records, int *count) {
+  const DbRecordType type = db_record_type(fields);
+  void *block = nullptr;
+  int result = session != nullptr ? db_session_read(session, read, type, &block, count)
+                                  : db_read(read, type, &block, count);
+  *records = static_cast<Record *>(block);
+  return result;
+}
+
 // Single-row read: the first row of sql fills a new *row.
 template <typename Record, size_t N>
 int db_read_row(const char *sql, const DbField<Record> (&fields)[N], Record **row,
                 const DbResults &results = kDbReadResults) {
-  *row = nullptr;
   int count = 0;
-  void *block = nullptr;
-  int result = db_read({nullptr, sql, 1, results}, db_record_type(fields), &block, &count);
-  *row = static_cast<Record *>(block);
-  return result;
+  return db_read_records(nullptr, {nullptr, sql, 1, results}, fields, row, &count);
 }
 
 // List read: count_sql gives the count, sql fills that many records of one
@@ -268,12 +277,8 @@ int db_read_row(const char *sql, const DbField<Record> (&fields)[N], Record **ro
 template <typename Record, size_t N>
 int db_read_list(const char *count_sql, const char *sql, const DbField<Record> (&fields)[N],
                  Record **rows, int *count, const DbResults &results = kDbReadResults) {
-  *rows = nullptr;
   *count = 0;
-  void *block = nullptr;
-  int result = db_read({count_sql, sql, 0, results}, db_record_type(fields), &block, count);
-  *rows = static_cast<Record *>(block);
-  return result;
+  return db_read_records(nullptr, {count_sql, sql, 0, results}, fields, rows, count);
 }
 
 // Read without count query: room for max_rows records is allocated at once
@@ -281,12 +286,8 @@ int db_read_list(const char *count_sql, const char *sql, const DbField<Record> (
 template <typename Record, size_t N>
 int db_read_upto(const char *sql, int max_rows, const DbField<Record> (&fields)[N], Record **rows,
                  int *count, const DbResults &results = kDbReadResults) {
-  *rows = nullptr;
   *count = 0;
-  void *block = nullptr;
-  int result = db_read({nullptr, sql, max_rows, results}, db_record_type(fields), &block, count);
-  *rows = static_cast<Record *>(block);
-  return result;
+  return db_read_records(nullptr, {nullptr, sql, max_rows, results}, fields, rows, count);
 }
 
 // Write: runs sql with db_exec.

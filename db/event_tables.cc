@@ -93,14 +93,11 @@ int eventlogcache_get_all(EventLogCacheRow **rows, int *count) {
   if (rows == nullptr || count == nullptr) return -1;
   *count = 0;
   DbSession session("ready to conn sql\n");
-  void *block = nullptr;
-  int result = db_session_read(
+  return db_read_records(
       &session,
       {"select count(*) from eventlogcache;",
        "select id,eventid,context,notifyflag,happentime from eventlogcache;", 0, kDbReadResults},
-      db_record_type(kEventLogCacheFields), &block, count);
-  *rows = static_cast<EventLogCacheRow *>(block);
-  return result;
+      kEventLogCacheFields, rows, count);
 }
 
 int eventlogcache_get(const char *id, EventLogCacheRow **row) {
@@ -190,11 +187,9 @@ int event_tables_init(EventListRow **rows, int *count) {
   printf("count %d\n", *count);
   if (*count <= 0) return -3;
   int filled = 0;
-  void *block = nullptr;
-  int result = db_session_read(&session, {nullptr, kSelectEventListInit, *count, kDbReadResults},
-                               db_record_type(kEventListFields), &block, &filled);
+  int result = db_read_records(&session, {nullptr, kSelectEventListInit, *count, kDbReadResults},
+                               kEventListFields, rows, &filled);
   if (result != 0) return result;
-  *rows = static_cast<EventListRow *>(block);
   printf("id\teventid\teventname\ttype\t\n");
   for (int i = 0; i < *count; ++i) {
     const EventListRow &row = (*rows)[i];
