@@ -8,7 +8,6 @@
 // operations per second of wall-clock time: writes mostly wait for the disk.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
