@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "notify/registry.h"
 #include "utils/paths.h"
@@ -23,8 +22,7 @@ using GetInfoByName = int (*)(const char *name, char *value);
 GetInfoByName info_function() {
   static const GetInfoByName function = []() -> GetInfoByName {
     void *library = dlopen("libbrindell_info.so", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr)
-      return nullptr;
+    if (library == nullptr) return nullptr;
     void *symbol = dlsym(library, "get_info_by_name");
     if (symbol == nullptr) {
       dlclose(library);
@@ -35,22 +33,11 @@ GetInfoByName info_function() {
   return function;
 }
 
-struct PipeCloser {
-  void operator()(FILE *pipe) const { pclose(pipe); }
-};
-using Pipe = std::unique_ptr<FILE, PipeCloser>;
-
-struct FileCloser {
-  void operator()(FILE *file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-} // namespace
+}  // namespace
 
 std::string notify_serial_number(void) {
   GetInfoByName function = info_function();
-  if (function == nullptr)
-    return {};
+  if (function == nullptr) return {};
   char serial[kSerialSize] = {};
   function("sn", serial);
   serial[kSerialSize - 1] = '\0';
@@ -58,70 +45,54 @@ std::string notify_serial_number(void) {
 }
 
 std::string get_hostname(void) {
-  Pipe pipe(popen("uci get system.@system[0].hostname", "re"));
-  if (!pipe)
-    return "unknown";
+  NotifyPipe pipe(popen("uci get system.@system[0].hostname", "re"));
+  if (!pipe) return "unknown";
   char name[kHostNameSize] = {};
-  if (std::fgets(name, sizeof name, pipe.get()) == nullptr)
-    return {};
+  if (std::fgets(name, sizeof name, pipe.get()) == nullptr) return {};
   name[std::strcspn(name, "\n")] = '\0';
   return name;
 }
 
-int format_alarm_text(char *dest, int size, const char *subject,
-                      const char *context, int kind) {
-  if (dest == nullptr || size < 1)
-    return 0;
-  if (kind != kNotifyEmail && kind != kNotifySms && kind != kNotifySnmp)
-    return 0;
-  if (subject == nullptr)
-    subject = "";
-  if (context == nullptr)
-    context = "";
+int format_alarm_text(char *dest, int size, const char *subject, const char *context, int kind) {
+  if (dest == nullptr || size < 1) return 0;
+  if (kind != kNotifyEmail && kind != kNotifySms && kind != kNotifySnmp) return 0;
+  if (subject == nullptr) subject = "";
+  if (context == nullptr) context = "";
   std::string serial = notify_serial_number();
   std::string host = get_hostname();
   auto bound = static_cast<size_t>(size);
   switch (kind) {
-  case kNotifyEmail:
-    std::snprintf(dest, bound, "receive alarm from [%s](sn:%s)\n%s",
-                  host.c_str(), serial.c_str(), context);
-    break;
-  case kNotifySms:
-    std::snprintf(dest, bound,
-                  "Subject: %s\nreceive alarm from [%s](sn:%s)\n%s", subject,
-                  host.c_str(), serial.c_str(), context);
-    break;
-  case kNotifySnmp:
-    std::snprintf(
-        dest, bound,
-        "\"head\":\"%s\",\"body\":\"receive alarm from [%s](sn:%s)\n%s\"",
-        subject, host.c_str(), serial.c_str(), context);
-    break;
+    case kNotifyEmail:
+      std::snprintf(dest, bound, "receive alarm from [%s](sn:%s)\n%s", host.c_str(), serial.c_str(),
+                    context);
+      break;
+    case kNotifySms:
+      std::snprintf(dest, bound, "Subject: %s\nreceive alarm from [%s](sn:%s)\n%s", subject,
+                    host.c_str(), serial.c_str(), context);
+      break;
+    case kNotifySnmp:
+      std::snprintf(dest, bound, "\"head\":\"%s\",\"body\":\"receive alarm from [%s](sn:%s)\n%s\"",
+                    subject, host.c_str(), serial.c_str(), context);
+      break;
   }
   return 0;
 }
 
 std::optional<int> notify_read_group(const char *fixed_path, int line_size) {
-  File file(std::fopen(utils_path(fixed_path).c_str(), "re"));
-  if (!file)
-    return std::nullopt;
+  NotifyFile file(std::fopen(utils_path(fixed_path).c_str(), "re"));
+  if (!file) return std::nullopt;
   std::string line(static_cast<size_t>(line_size > 1 ? line_size : 2), '\0');
-  if (std::fgets(line.data(), static_cast<int>(line.size()), file.get()) ==
-      nullptr)
-    return 0;
+  if (std::fgets(line.data(), static_cast<int>(line.size()), file.get()) == nullptr) return 0;
   // atoi without its undefined overflow: out-of-range values clamp.
   long group = std::strtol(line.c_str(), nullptr, 10);
-  if (group > INT_MAX)
-    return INT_MAX;
-  if (group < INT_MIN)
-    return INT_MIN;
+  if (group > INT_MAX) return INT_MAX;
+  if (group < INT_MIN) return INT_MIN;
   return static_cast<int>(group);
 }
 
 std::string notify_shell_quoted(const char *text) {
   std::string quoted;
-  if (text == nullptr)
-    return quoted;
+  if (text == nullptr) return quoted;
   for (const char *c = text; *c != '\0'; ++c) {
     if (*c == '\'') {
       quoted += "'\\''";

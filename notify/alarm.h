@@ -3,6 +3,8 @@
 #ifndef ALERTMILL_NOTIFY_ALARM_H_
 #define ALERTMILL_NOTIFY_ALARM_H_
 
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -10,8 +12,7 @@
 // into dest, cut to size - 1 characters. Fetches the serial number and the
 // host name afresh. Any other kind, a null dest or size < 1 leaves dest as it
 // was. Null texts count as empty. Always 0.
-int format_alarm_text(char *dest, int size, const char *subject,
-                      const char *context, int kind);
+int format_alarm_text(char *dest, int size, const char *subject, const char *context, int kind);
 
 // The first line of "uci get system.@system[0].hostname", at most 63
 // characters; "unknown" when the command cannot be started, empty when it
@@ -36,4 +37,14 @@ inline constexpr int kGroupMax = 100;
 // (close the quote, an escaped quote, reopen). Text without ' is unchanged.
 std::string notify_shell_quoted(const char *text);
 
-#endif // ALERTMILL_NOTIFY_ALARM_H_
+// Owners of a stream from fopen and of a pipe from popen.
+struct NotifyFileCloser {
+  void operator()(FILE *file) const { std::fclose(file); }
+};
+struct NotifyPipeCloser {
+  void operator()(FILE *pipe) const { pclose(pipe); }
+};
+using NotifyFile = std::unique_ptr<FILE, NotifyFileCloser>;
+using NotifyPipe = std::unique_ptr<FILE, NotifyPipeCloser>;
+
+#endif  // ALERTMILL_NOTIFY_ALARM_H_

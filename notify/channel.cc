@@ -17,13 +17,11 @@ namespace {
 // enabled channel is done. The caller holds the registry mutex, so two
 // workers finishing the same event cannot both start from the old value.
 void mark_pending_row(const char *sqlid, uint32_t flag) {
-  if (eventlogcache_exists(sqlid) == 0)
-    return;
+  if (eventlogcache_exists(sqlid) == 0) return;
   EventLogCacheRow *row = nullptr;
   if (eventlogcache_get(sqlid, &row) == 0 && row != nullptr) {
     long stored = std::strtol(row->notifyflag, nullptr, 10);
-    if (stored > INT_MAX || stored < INT_MIN)
-      stored = 0;
+    if (stored > INT_MAX || stored < INT_MIN) stored = 0;
     int value = static_cast<int>(stored) | static_cast<int>(flag);
     if (value < notify_enabled_mask) {
       eventlogcache_set_notifyflag(sqlid, value);
@@ -34,7 +32,7 @@ void mark_pending_row(const char *sqlid, uint32_t flag) {
   utils_free(&row);
 }
 
-} // namespace
+}  // namespace
 
 int channel_submit(ChannelQueue *queue, const NotifyData *data) {
   if (data == nullptr || queue == nullptr || queue->worker == pthread_t{}) {
@@ -85,19 +83,16 @@ bool channel_work_once(ChannelQueue *queue) {
   {
     std::lock_guard<std::mutex> hold(queue->mutex);
     node = queue->head;
-    if (node == nullptr)
-      return false;
+    if (node == nullptr) return false;
     queue->head = node->next;
     node->next = nullptr;
-    if (queue->tail == node)
-      queue->tail = nullptr;
+    if (queue->tail == node) queue->tail = nullptr;
   }
 
   int result = queue->deliver(node->data);
 
   notify_method_lock();
-  if (result == 0)
-    mark_pending_row(node->data->sqlid, queue->flag);
+  if (result == 0) mark_pending_row(node->data->sqlid, queue->flag);
   notify_method_unlock();
 
   utils_free(&node->data);
@@ -112,8 +107,26 @@ void channel_work_forever(ChannelQueue *queue) {
   }
 }
 
-void channel_register(const char *name, uint32_t flag,
-                      int (*submit)(const NotifyData *), void (*start)(void)) {
+std::optional<int> channel_delivery_gate(const NotifyData *data, int flag, const char *word) {
+  if (data == nullptr) {
+    syslog(LOG_ERR, "notifydata is null,so we can't send notify.\n");
+    return -1;
+  }
+  if ((data->needflag & flag) == 0) {
+    std::printf("### event %s no need to send %s ###\n", data->subject, word);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> channel_announce_delivery(const NotifyData *data, int flag, const char *word) {
+  std::printf("--- event %s will send %s ---\n", data->subject, word);
+  if ((data->notifyflag & flag) != 0) return -1;
+  return std::nullopt;
+}
+
+void channel_register(const char *name, uint32_t flag, int (*submit)(const NotifyData *),
+                      void (*start)(void)) {
   NotifyMethod method{};
   std::snprintf(method.name, sizeof method.name, "%s", name);
   method.flag = flag;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "notify/registry.h"
 
@@ -15,21 +16,20 @@ inline constexpr int kChannelWorkerStackSize = 204800;
 inline constexpr int kChannelPollMicroseconds = 200000;
 
 struct NotifyNode {
-  NotifyData *data; // owned
+  NotifyData *data;  // owned
   NotifyNode *next;
 };
 
 // One channel's queue and worker. The channels differ only in flag and
 // deliver, which returns 0 when the channel is done with the event.
 struct ChannelQueue {
-  constexpr ChannelQueue(uint32_t channel_flag,
-                         int (*deliver_routine)(const NotifyData *))
+  constexpr ChannelQueue(uint32_t channel_flag, int (*deliver_routine)(const NotifyData *))
       : flag(channel_flag), deliver(deliver_routine) {}
 
   const uint32_t flag;
   int (*const deliver)(const NotifyData *data);
 
-  std::mutex mutex; // guards head and tail only
+  std::mutex mutex;  // guards head and tail only
   NotifyNode *head = nullptr;
   NotifyNode *tail = nullptr;
   // Zero until the worker exists. Written by start on the main thread before
@@ -53,9 +53,18 @@ bool channel_work_once(ChannelQueue *queue);
 // The worker's loop: a pass, then kChannelPollMicroseconds of sleep, for ever.
 [[noreturn]] void channel_work_forever(ChannelQueue *queue);
 
+// The first step of every delivery routine: a null record ends it with -1
+// (logged), an event that does not enable the channel with 0 (printed with
+// the channel's word, "email", "sms" or "snmp"). Nothing when it goes on.
+std::optional<int> channel_delivery_gate(const NotifyData *data, int flag, const char *word);
+
+// The SMS and SNMP deliveries announce themselves, then end with -1 when the
+// record says the channel has delivered already. Nothing when they go on.
+std::optional<int> channel_announce_delivery(const NotifyData *data, int flag, const char *word);
+
 // Registers a channel from its module's constructor.
-void channel_register(const char *name, uint32_t flag,
-                      int (*submit)(const NotifyData *), void (*start)(void));
+void channel_register(const char *name, uint32_t flag, int (*submit)(const NotifyData *),
+                      void (*start)(void));
 
 // Constructor priorities that make the channels register in the order
 // e-mail, SMS, SNMP whatever order the linker puts their objects in.
@@ -63,4 +72,4 @@ inline constexpr int kRegisterPriorityEmail = 101;
 inline constexpr int kRegisterPrioritySms = 102;
 inline constexpr int kRegisterPrioritySnmp = 103;
 
-#endif // ALERTMILL_NOTIFY_CHANNEL_H_
+#endif  // ALERTMILL_NOTIFY_CHANNEL_H_

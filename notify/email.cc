@@ -19,44 +19,32 @@ ChannelQueue email_queue(kNotifyEmail, email_send);
   channel_register("EMAIL", kNotifyEmail, email_submit, email_start);
 }
 
-} // namespace
+}  // namespace
 
-int email_submit(const NotifyData *data) {
-  return channel_submit(&email_queue, data);
-}
+int email_submit(const NotifyData *data) { return channel_submit(&email_queue, data); }
 
 void email_start(void) { channel_start(&email_queue, email_worker); }
 
 void *email_worker(void *) { channel_work_forever(&email_queue); }
 
 int email_send(const NotifyData *data) {
-  if (data == nullptr) {
-    syslog(LOG_ERR, "notifydata is null,so we can't send notify.\n");
-    return -1;
-  }
-  if ((data->needflag & kNotifyEmail) == 0) {
-    std::printf("### event %s no need to send email ###\n", data->subject);
-    return 0;
-  }
+  if (auto end = channel_delivery_gate(data, kNotifyEmail, "email")) return *end;
   if ((data->notifyflag & kNotifyEmail) != 0) {
     syslog(LOG_ERR, "the email of event has send ..\n");
     return 0;
   }
   // A missing or invalid group means nobody wants the mail: done, silently.
-  std::optional<int> group =
-      notify_read_group(paths::kAlarmEmailGroup, kTextSize);
-  if (!group || *group < kGroupMin || *group > kGroupMax)
-    return 0;
+  std::optional<int> group = notify_read_group(paths::kAlarmEmailGroup, kTextSize);
+  if (!group || *group < kGroupMin || *group > kGroupMax) return 0;
 
   char body[kTextSize];
-  format_alarm_text(body, sizeof body, data->subject, data->context,
-                    kNotifyEmail);
+  format_alarm_text(body, sizeof body, data->subject, data->context, kNotifyEmail);
   char command[kTextSize];
   std::snprintf(command, sizeof command,
                 "ubus call zelk_emaild putmail '{\"head\":\"%s\", "
                 "\"body\":\"%s\", \"group\":%d}'",
-                notify_shell_quoted(data->subject).c_str(),
-                notify_shell_quoted(body).c_str(), *group);
+                notify_shell_quoted(data->subject).c_str(), notify_shell_quoted(body).c_str(),
+                *group);
   syslog(LOG_DEBUG, "%s", command);
   utils_system(command);
   return 0;

@@ -12,4 +12,4 @@ void *email_worker(void *unused);
 // -1 only for a null record.
 int email_send(const NotifyData *data);
 
-#endif // ALERTMILL_NOTIFY_EMAIL_H_
+#endif  // ALERTMILL_NOTIFY_EMAIL_H_

@@ -9,4 +9,4 @@
 #include "notify/sms.h"
 #include "notify/snmp.h"
 
-#endif // ALERTMILL_NOTIFY_NOTIFY_H_
+#endif  // ALERTMILL_NOTIFY_NOTIFY_H_

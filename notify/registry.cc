@@ -19,14 +19,12 @@ pthread_mutex_t registry_mutex = PTHREAD_MUTEX_INITIALIZER;
 // The channels register from constructors in their own object files. In a
 // static library nothing else calls into those files, so the linker would
 // leave them out; naming them here pulls them in wherever the registry is.
-[[gnu::used]] void (*const kLinkedChannels[])(void) = {email_start, sms_start,
-                                                       snmp_start};
+[[gnu::used]] void (*const kLinkedChannels[])(void) = {email_start, sms_start, snmp_start};
 
-} // namespace
+}  // namespace
 
 int notify_method_register(const NotifyMethod *method) {
-  if (method == nullptr || notifymethodcounts < 0 ||
-      notifymethodcounts >= kNotifyMethodSlots) {
+  if (method == nullptr || notifymethodcounts < 0 || notifymethodcounts >= kNotifyMethodSlots) {
     return -1;
   }
   notify_method_table[notifymethodcounts] = *method;
@@ -38,8 +36,7 @@ int notify_method_start_all(void) {
   std::printf("notifymethodcounts %d\n", notifymethodcounts);
   for (int slot = 0; slot < notifymethodcounts; ++slot) {
     const NotifyMethod &method = notify_method_table[slot];
-    if (method.start != nullptr)
-      method.start();
+    if (method.start != nullptr) method.start();
     // Added even when the worker could not be created: its rows then stay
     // pending and are offered again at the next start.
     notify_enabled_mask |= static_cast<int32_t>(method.flag);
@@ -50,8 +47,7 @@ int notify_method_start_all(void) {
 int notify_method_dispatch(const NotifyData *data) {
   for (int slot = 0; slot < notifymethodcounts; ++slot) {
     const NotifyMethod &method = notify_method_table[slot];
-    if (method.submit != nullptr)
-      method.submit(data);
+    if (method.submit != nullptr) method.submit(data);
   }
   return 0;
 }

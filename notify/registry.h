@@ -19,9 +19,9 @@ struct NotifyData {
   char context[512];
   char prompt[128];
   char eventid[16];
-  char sqlid[16];     // the event's eventlogcache row; may be empty
-  int32_t notifyflag; // channels that have delivered already
-  int32_t needflag;   // channels the event's definition enables
+  char sqlid[16];      // the event's eventlogcache row; may be empty
+  int32_t notifyflag;  // channels that have delivered already
+  int32_t needflag;    // channels the event's definition enables
 };
 
 // One channel: its submit queues a copy of a record for the channel's worker
@@ -62,4 +62,4 @@ int notify_method_dispatch(const NotifyData *data);
 int notify_method_lock(void);
 int notify_method_unlock(void);
 
-#endif // ALERTMILL_NOTIFY_REGISTRY_H_
+#endif  // ALERTMILL_NOTIFY_REGISTRY_H_

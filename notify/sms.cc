@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "notify/alarm.h"
 #include "notify/channel.h"
@@ -30,34 +29,18 @@ const char *sms_file_name() {
   return slash != nullptr ? slash + 1 : paths::kEventSendSms;
 }
 
-struct FileCloser {
-  void operator()(FILE *file) const { std::fclose(file); }
-};
+}  // namespace
 
-} // namespace
-
-int sms_submit(const NotifyData *data) {
-  return channel_submit(&sms_queue, data);
-}
+int sms_submit(const NotifyData *data) { return channel_submit(&sms_queue, data); }
 
 void sms_start(void) { channel_start(&sms_queue, sms_worker); }
 
 void *sms_worker(void *) { channel_work_forever(&sms_queue); }
 
 int sms_send(const NotifyData *data) {
-  if (data == nullptr) {
-    syslog(LOG_ERR, "notifydata is null,so we can't send notify.\n");
-    return -1;
-  }
-  if ((data->needflag & kNotifySms) == 0) {
-    std::printf("### event %s no need to send sms ###\n", data->subject);
-    return 0;
-  }
-  std::printf("--- event %s will send sms ---\n", data->subject);
-  if ((data->notifyflag & kNotifySms) != 0)
-    return -1;
-  if (sms_write_file(data->subject, data->context) != 0)
-    return 0;
+  if (auto end = channel_delivery_gate(data, kNotifySms, "sms")) return *end;
+  if (auto end = channel_announce_delivery(data, kNotifySms, "sms")) return *end;
+  if (sms_write_file(data->subject, data->context) != 0) return 0;
   std::printf("--------- send sms ddddd------\n");
   int result = sms_send_to_group();
   sms_remove_file();
@@ -65,10 +48,8 @@ int sms_send(const NotifyData *data) {
 }
 
 int sms_write_file(const char *subject, const char *context) {
-  std::unique_ptr<FILE, FileCloser> file(
-      std::fopen(utils_path(paths::kEventSendSms).c_str(), "we"));
-  if (!file)
-    return -1;
+  NotifyFile file(std::fopen(utils_path(paths::kEventSendSms).c_str(), "we"));
+  if (!file) return -1;
   char text[kTextSize];
   format_alarm_text(text, sizeof text, subject, context, kNotifySms);
   std::fputs(text, file.get());
@@ -76,18 +57,14 @@ int sms_write_file(const char *subject, const char *context) {
 }
 
 int sms_send_to_group(void) {
-  std::optional<int> group =
-      notify_read_group(paths::kAlarmSmsGroup, kGroupLineSize);
-  if (!group)
-    return -1;
-  if (*group < kGroupMin || *group > kGroupMax)
-    return 0;
+  std::optional<int> group = notify_read_group(paths::kAlarmSmsGroup, kGroupLineSize);
+  if (!group) return -1;
+  if (*group < kGroupMin || *group > kGroupMax) return 0;
 
   char command[kCommandSize];
-  std::snprintf(
-      command, sizeof command,
-      "ubus call zelk_other sendsms '{\"group\":%d, \"file\":\"%s\"}'", *group,
-      sms_file_name());
+  std::snprintf(command, sizeof command,
+                "ubus call zelk_other sendsms '{\"group\":%d, \"file\":\"%s\"}'", *group,
+                sms_file_name());
   char output[kTextSize];
   utils_run_command(output, sizeof output, "%s", command);
   syslog(LOG_INFO, "sending event sms..");
@@ -100,7 +77,6 @@ int sms_send_to_group(void) {
 
 int sms_remove_file(void) {
   std::string path = utils_path(paths::kEventSendSms);
-  if (access(path.c_str(), F_OK) == 0)
-    std::remove(path.c_str());
+  if (access(path.c_str(), F_OK) == 0) std::remove(path.c_str());
   return 0;
 }

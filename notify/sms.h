@@ -24,4 +24,4 @@ int sms_send_to_group(void);
 // Removes the SMS file when it exists. 0.
 int sms_remove_file(void);
 
-#endif // ALERTMILL_NOTIFY_SMS_H_
+#endif  // ALERTMILL_NOTIFY_SMS_H_

@@ -3,7 +3,6 @@
 #include <syslog.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "notify/alarm.h"
 #include "notify/channel.h"
@@ -20,32 +19,17 @@ ChannelQueue snmp_queue(kNotifySnmp, snmp_send);
   channel_register("SNMP", kNotifySnmp, snmp_submit, snmp_start);
 }
 
-struct PipeCloser {
-  void operator()(FILE *pipe) const { pclose(pipe); }
-};
+}  // namespace
 
-} // namespace
-
-int snmp_submit(const NotifyData *data) {
-  return channel_submit(&snmp_queue, data);
-}
+int snmp_submit(const NotifyData *data) { return channel_submit(&snmp_queue, data); }
 
 void snmp_start(void) { channel_start(&snmp_queue, snmp_worker); }
 
 void *snmp_worker(void *) { channel_work_forever(&snmp_queue); }
 
 int snmp_send(const NotifyData *data) {
-  if (data == nullptr) {
-    syslog(LOG_ERR, "notifydata is null,so we can't send notify.\n");
-    return -1;
-  }
-  if ((data->needflag & kNotifySnmp) == 0) {
-    std::printf("### event %s no need to send snmp ###\n", data->subject);
-    return 0;
-  }
-  std::printf("--- event %s will send snmp ---\n", data->subject);
-  if ((data->notifyflag & kNotifySnmp) != 0)
-    return -1;
+  if (auto end = channel_delivery_gate(data, kNotifySnmp, "snmp")) return *end;
+  if (auto end = channel_announce_delivery(data, kNotifySnmp, "snmp")) return *end;
   // Not done: the pending row keeps the alarm for the next start.
   if (snmp_agent_running() == 0) {
     syslog(LOG_ERR, "snmp is not running, store the alarm...");
@@ -54,8 +38,7 @@ int snmp_send(const NotifyData *data) {
   std::printf("-- subject %s, context %s\n", data->subject, data->context);
 
   char members[kTextSize];
-  format_alarm_text(members, sizeof members, data->subject, data->context,
-                    kNotifySnmp);
+  format_alarm_text(members, sizeof members, data->subject, data->context, kNotifySnmp);
   char command[kTextSize];
   std::snprintf(command, sizeof command, "ubus call zelk_snmp eventtrap '{%s}'",
                 notify_shell_quoted(members).c_str());
@@ -66,10 +49,8 @@ int snmp_send(const NotifyData *data) {
 }
 
 int snmp_agent_running(void) {
-  std::unique_ptr<FILE, PipeCloser> pipe(
-      popen("ps | grep snmp-mib | grep -v grep", "re"));
-  if (!pipe)
-    return 0;
+  NotifyPipe pipe(popen("ps | grep snmp-mib | grep -v grep", "re"));
+  if (!pipe) return 0;
   char line[kProcessLineSize];
   return std::fgets(line, sizeof line, pipe.get()) != nullptr ? 1 : 0;
 }

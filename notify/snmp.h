@@ -15,4 +15,4 @@ int snmp_send(const NotifyData *data);
 // 1 when the agent process snmp-mib shows in the process list, else 0.
 int snmp_agent_running(void);
 
-#endif // ALERTMILL_NOTIFY_SNMP_H_
+#endif  // ALERTMILL_NOTIFY_SNMP_H_
