@@ -51,6 +51,13 @@ int channel_submit(ChannelQueue *queue, const NotifyData *data) {
     return -1;
   }
   *node->data = *data;
+  // The worker prints and formats these texts: never past their fields.
+  NotifyData &copy = *node->data;
+  for (char *end : {&copy.subject[sizeof copy.subject - 1], &copy.context[sizeof copy.context - 1],
+                    &copy.prompt[sizeof copy.prompt - 1], &copy.eventid[sizeof copy.eventid - 1],
+                    &copy.sqlid[sizeof copy.sqlid - 1]}) {
+    *end = '\0';
+  }
 
   std::lock_guard<std::mutex> hold(queue->mutex);
   if (queue->head != nullptr) {

@@ -86,6 +86,16 @@ TEST_F(ChannelQueueTest, SubmitQueuesACopyAndDeliversInSubmissionOrder) {
   EXPECT_EQ(queue.tail, nullptr);
 }
 
+TEST_F(ChannelQueueTest, UnterminatedTextsAreCutInsideTheirFields) {
+  ChannelQueue queue(kNotifySms, recording_delivery);
+  pretend_started(&queue);
+  NotifyData data;
+  std::memset(&data, 'x', sizeof data);
+  ASSERT_EQ(channel_submit(&queue, &data), 0);
+  ASSERT_TRUE(channel_work_once(&queue));
+  EXPECT_EQ(delivered_subjects(), std::vector<std::string>{std::string(255, 'x')});
+}
+
 TEST_F(ChannelQueueTest, RowCollectsBitsAndGoesInAnyCompletionOrder) {
   ChannelQueue email(kNotifyEmail, done_delivery);
   ChannelQueue sms(kNotifySms, done_delivery);
