@@ -24,10 +24,24 @@ struct RequestParams {
   char sqlid[16] = {};
 };
 
+// The daemon sets no busy handler, and the lock file does not keep its own
+// threads apart, so a table operation here that meets a channel worker's
+// bookkeeping would fail with SQLITE_BUSY: a failed definition look-up would
+// then discard, and so lose, the event. The workers do their bookkeeping
+// under the registry mutex; the main thread takes it around each of its
+// table operations too (never around dispatch, which takes queue mutexes).
+template <typename Operation>
+auto with_registry_lock(Operation operation) {
+  notify_method_lock();
+  auto result = operation();
+  notify_method_unlock();
+  return result;
+}
+
 // The request is not to be notified: its pending row goes, so it is not
 // replayed for ever.
 int discard(const RequestParams &params, EventListRow **definition) {
-  eventlogcache_delete(params.sqlid);
+  with_registry_lock([&] { return eventlogcache_delete(params.sqlid); });
   utils_free(definition);
   return -1;
 }
@@ -47,7 +61,7 @@ void fill_record(const char *request, const RequestParams &params, const char *n
   format_cut(data->sqlid, sizeof data->sqlid, "%s", params.sqlid);
 
   EventLogCacheRow *pending = nullptr;
-  eventlogcache_get(params.sqlid, &pending);
+  with_registry_lock([&] { return eventlogcache_get(params.sqlid, &pending); });
   if (definition->context_en[0] != '\0') {
     utils_fill_template(definition->context_en, request);
     const char *stamp = pending != nullptr ? pending->happentime : now;
@@ -86,7 +100,7 @@ int event_process(const EventMessage *message) {
     syslog(LOG_DEBUG, "'eventid' is not in the list of parameters!\n");
     return discard(params, &definition);
   }
-  eventlist_get(&definition, params.eventid);
+  with_registry_lock([&] { return eventlist_get(&definition, params.eventid); });
   if (definition == nullptr) {
     syslog(LOG_DEBUG, "eventid %s is not in the database !\n", params.eventid);
     return discard(params, &definition);

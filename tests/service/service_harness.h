@@ -620,6 +620,15 @@ class Sandbox {
   Process fake_;
 };
 
+// Starts the daemon and waits until its replay has found nothing, so rows
+// inserted afterwards are only seen through requests.
+inline Process &start_idle(Sandbox &box) {
+  Process &daemon = box.start_daemon();
+  EXPECT_TRUE(wait_for([&] { return count_of(box.daemon_out(), "no last event") == 1; }))
+      << box.daemon_out();
+  return daemon;
+}
+
 // Subjects of the putmail calls so far, in call order.
 inline std::vector<std::string> mail_subjects(const Sandbox &box) {
   static const std::string kHead = "putmail {\"head\":\"";

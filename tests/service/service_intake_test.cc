@@ -13,6 +13,7 @@ using harness::count_of;
 using harness::mail_subjects;
 using harness::Sandbox;
 using harness::send_datagram;
+using harness::start_idle;
 using harness::wait_for;
 
 constexpr int kLogDebug = 7;
@@ -66,14 +67,6 @@ TEST(ServiceIntake, RequestsAreJoinedFromDatagrams) {
                                        "last=abc",   "last=P",     "last=NEW"};
   EXPECT_EQ(subjects_after(box, expected.size()), expected);
   harness::expect_healthy(box);
-}
-
-// Starts the daemon and waits until its replay has found nothing, so rows
-// inserted afterwards are only seen through requests.
-harness::Process &start_idle(Sandbox &box) {
-  auto &daemon = box.start_daemon();
-  EXPECT_TRUE(wait_for([&] { return count_of(box.daemon_out(), "no last event") == 1; }));
-  return daemon;
 }
 
 TEST(ServiceIntake, EmptyDatagramsMakeNoRequestAndMissingEventidKeepsTheRow) {
