@@ -1,0 +1,246 @@
+// The sending side through build/bin/eventadd: what each enable value writes
+// and sends, the cloud FIFO record, the timed variant and the command line.
+// The test itself listens on the service port, so every datagram is seen.
+#include <gtest/gtest.h>
+
+#include "tests/service/service_harness.h"
+
+namespace {
+
+using harness::count_of;
+using harness::RunResult;
+using harness::Sandbox;
+
+class ServicePort {
+ public:
+  ServicePort() {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_port = htons(9001);
+    self.sin_addr.s_addr = inet_addr("127.0.0.1");
+    bound_ = bind(fd_, reinterpret_cast<sockaddr *>(&self), sizeof self) == 0;
+  }
+  ~ServicePort() { close(fd_); }
+  bool bound() const { return bound_; }
+
+  // Every datagram that has arrived.
+  std::vector<std::string> received() {
+    std::vector<std::string> datagrams;
+    char buffer[65536];
+    for (;;) {
+      ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n < 0) break;
+      datagrams.emplace_back(buffer, static_cast<size_t>(n));
+    }
+    return datagrams;
+  }
+
+ private:
+  int fd_;
+  bool bound_ = false;
+};
+
+// The cloud client's end of the FIFO.
+class CloudReader {
+ public:
+  explicit CloudReader(const std::string &path) {
+    mkfifo(path.c_str(), 0600);
+    fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  }
+  ~CloudReader() { close(fd_); }
+  std::string drain() {
+    std::string bytes;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd_, buffer, sizeof buffer)) > 0) bytes.append(buffer, n);
+    return bytes;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string record_of(const std::string &request) {
+  return "Korvane Alarm " + request + std::string(1, '\0');
+}
+
+struct EnableCase {
+  const char *name;
+  const char *switch_file;  // null: no file
+  bool service_running;
+  int enable;
+};
+
+class EnableValues : public ::testing::TestWithParam<EnableCase> {};
+
+TEST_P(EnableValues, DecideRowLogDatagramAndFifo) {
+  const EnableCase &c = GetParam();
+  Sandbox box;
+  ServicePort port;
+  ASSERT_TRUE(port.bound());
+  CloudReader cloud(box.path("tmp/cloudclient.fifo"));
+  if (c.switch_file != nullptr) box.write("etc/quagga/events_alarm.conf", c.switch_file);
+  if (c.service_running) box.start_fake_service();
+
+  RunResult run = box.eventadd({"4019"});
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+
+  std::string sqlid = c.enable == 1 ? "1" : "";
+  std::string request = "&eventid=4019&sqlid=" + sqlid + "&";
+  std::string expected_out =
+      "= eventadd 4019  =\nalertmill enable " + std::to_string(c.enable) + "\n";
+  EXPECT_EQ(run.out.substr(0, expected_out.size()), expected_out);
+  auto rows = box.db().pending();
+  auto logged = box.db().query("select eventid,type,loginfo,readstatus from eventlog");
+  if (c.enable == 0) {
+    EXPECT_TRUE(port.received().empty());
+    EXPECT_TRUE(rows.empty());
+    EXPECT_TRUE(logged.empty());
+    EXPECT_EQ(count_of(run.out, "@@@@@"), 0);
+    EXPECT_TRUE(run.out.size() >= 2 && run.out.substr(run.out.size() - 2) == "0\n") << run.out;
+  } else {
+    EXPECT_EQ(port.received(), std::vector<std::string>{request});
+    ASSERT_EQ(rows.size(), c.enable == 1 ? 1u : 0u);
+    if (c.enable == 1) {
+      EXPECT_EQ(rows[0].eventid, "4019");
+      EXPECT_EQ(rows[0].notifyflag, "0");
+      EXPECT_EQ(rows[0].context, "");
+      EXPECT_EQ(rows[0].happentime.size(), 19u);
+    }
+    EXPECT_EQ(logged, (std::vector<std::vector<std::string>>{{"4019", "system", "", "no"}}));
+    EXPECT_EQ(count_of(run.out, "@@@@@ ready to write eventlog @@@@@\n"), 1);
+    EXPECT_NE(run.out.find("\n" + std::to_string(request.size()) + "\n"), std::string::npos)
+        << run.out;
+  }
+  // The cloud client hears of every event.
+  EXPECT_EQ(cloud.drain(), record_of(request));
+}
+
+INSTANTIATE_TEST_SUITE_P(Switch, EnableValues,
+                         ::testing::Values(EnableCase{"NoFile", nullptr, false, 0},
+                                           EnableCase{"NoFileRunning", nullptr, true, 0},
+                                           EnableCase{"NoAlarmLine", "off\nalarms\n", false, 0},
+                                           EnableCase{"NoAlarmLineRunning", "off\n", true, 1},
+                                           EnableCase{"Alarm", "x\nalarm\n", false, 1},
+                                           EnableCase{"AlarmRunning", "alarm\n", true, 2},
+                                           EnableCase{"AlarmWithoutNewline", "alarm", false, 0},
+                                           EnableCase{"AlarmWithBlanks", " alarm \n", true, 1}),
+                         [](const ::testing::TestParamInfo<EnableCase> &info) {
+                           return info.param.name;
+                         });
+
+TEST(ServiceEventadd, LoginEventsLeaveTheirTextOutOfTheCloudRecord) {
+  Sandbox box;
+  ServicePort port;
+  ASSERT_TRUE(port.bound());
+  CloudReader cloud(box.path("tmp/cloudclient.fifo"));
+  box.write("etc/quagga/events_alarm.conf", "alarm\n");
+  for (const char *id : {"4013", "4014", "4015"}) {
+    RunResult run = box.eventadd({id, "user=bob&a=1&text=hello&b=2"});
+    ASSERT_EQ(run.exit.status, 0) << run.err;
+  }
+  auto received = port.received();
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[0], "&eventid=4013&sqlid=1&user=bob&a=1&text=hello&b=2");
+  EXPECT_EQ(cloud.drain(), record_of("&eventid=4013&sqlid=1&user=bob&a=1") +
+                               record_of("&eventid=4014&sqlid=2&user=bob&a=1") +
+                               record_of("&eventid=4015&sqlid=3&user=bob&a=1&text=hello&b=2"));
+  // Only 4013 has a definition asking for the event log.
+  auto logged = box.db().query("select eventid,type,loginfo from eventlog");
+  EXPECT_EQ(
+      logged,
+      (std::vector<std::vector<std::string>>{{"4013", "user", "user=bob&a=1&text=hello&b=2"}}));
+}
+
+TEST(ServiceEventadd, HostileAndLongTextsArriveIntact) {
+  Sandbox box;
+  ServicePort port;
+  ASSERT_TRUE(port.bound());
+  CloudReader cloud(box.path("tmp/cloudclient.fifo"));
+  box.write("etc/quagga/events_alarm.conf", "alarm\n");
+
+  std::string hostile = "a='1';drop table eventlist;--&b=\"$(touch PWN1)\"&c=`touch PWN2`|;<>\\";
+  RunResult run = box.eventadd({"100", hostile});
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+  std::string request = "&eventid=100&sqlid=1&" + hostile;
+  EXPECT_EQ(port.received(), std::vector<std::string>{request});
+  EXPECT_EQ(cloud.drain(), record_of(request));
+  auto rows = box.db().pending();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].context, hostile);
+  EXPECT_EQ(box.db().query("select count(*) from eventlist")[0][0], "6");
+  EXPECT_FALSE(box.has("PWN1"));
+  EXPECT_FALSE(box.has("PWN2"));
+
+  // 600 characters go out in one datagram; the row keeps the first 511.
+  std::string long_text = "x=" + std::string(598, 'L');
+  run = box.eventadd({"100", long_text});
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+  EXPECT_EQ(port.received(), std::vector<std::string>{"&eventid=100&sqlid=2&" + long_text});
+  EXPECT_EQ(cloud.drain(), record_of("&eventid=100&sqlid=2&" + long_text));
+  rows = box.db().pending();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].context, long_text.substr(0, 511));
+}
+
+TEST(ServiceEventadd, CloudFifoMissingOrWithoutReader) {
+  Sandbox box;
+  ServicePort port;
+  ASSERT_TRUE(port.bound());
+  box.write("etc/quagga/events_alarm.conf", "alarm\n");
+
+  RunResult run = box.eventadd({"100", "port=1"});
+  ASSERT_EQ(run.exit.status, 0);
+  EXPECT_NE(run.err.find("no cloudclient running\n"), std::string::npos) << run.err;
+
+  std::string fifo = box.path("tmp/cloudclient.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  run = box.eventadd({"100", "port=2"});
+  ASSERT_EQ(run.exit.status, 0);
+  EXPECT_NE(run.err.find("open " + fifo + " error: no reading process\n"), std::string::npos)
+      << run.err;
+  // Both requests still reached the service.
+  EXPECT_EQ(port.received().size(), 2u);
+}
+
+TEST(ServiceEventadd, TimedVariantAlwaysRecordsAndSends) {
+  Sandbox box;
+  ServicePort port;
+  ASSERT_TRUE(port.bound());
+  CloudReader cloud(box.path("tmp/cloudclient.fifo"));
+  // No switch file: the timed variant does not ask.
+  RunResult run = box.eventadd({"-t", "2024-03-05 07:08:09", "100", "port=9&state=up"});
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+  std::string request = "&eventid=100&sqlid=1&port=9&state=up";
+  std::string result_line = "\n" + std::to_string(request.size()) + "\n";
+  ASSERT_GE(run.out.size(), result_line.size());
+  EXPECT_EQ(run.out.substr(run.out.size() - result_line.size()), result_line);
+  EXPECT_EQ(count_of(run.out, "= eventadd"), 0);
+  EXPECT_EQ(port.received(), std::vector<std::string>{request});
+  auto rows = box.db().pending();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].happentime, "2024-03-05 07:08:09");
+  EXPECT_EQ(rows[0].context, "port=9&state=up");
+  EXPECT_TRUE(box.db().query("select * from eventlog").empty());
+  EXPECT_EQ(cloud.drain(), "");
+}
+
+TEST(ServiceEventadd, BadArgumentsPrintUsage) {
+  Sandbox box;
+  for (const std::vector<std::string> &args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"abc"},
+                                             {"12x", "text"},
+                                             {"1", "2", "3"},
+                                             {"-t", "2024-03-05 07:08:09", "100"},
+                                             {"-x", "a", "1", "b"}}) {
+    RunResult run = box.eventadd(args);
+    EXPECT_EQ(run.exit.status, 2);
+    EXPECT_NE(run.err.find("usage: eventadd ID [TEXT]"), std::string::npos);
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_TRUE(box.db().pending().empty());
+}
+
+}  // namespace
