@@ -179,6 +179,9 @@ TEST_F(ChannelsTest, EmailTextWithQuotesAndLineFeedsArrivesUnchanged) {
 }
 
 TEST_F(ChannelsTest, SingleQuotesCannotBreakOutOfTheShellArgument) {
+  // The shell runs in the working directory: that is where a file would appear.
+  char *previous = getcwd(nullptr, 0);
+  ASSERT_NE(previous, nullptr);
   ASSERT_EQ(chdir(root_.dir().c_str()), 0);
   std::string subject = "a'; touch HACKED; echo '";
   std::string context = "[t]\r\nx' $(touch HACKED2) `touch HACKED3` \"'\\'' \\ '\nend'";
@@ -189,7 +192,8 @@ TEST_F(ChannelsTest, SingleQuotesCannotBreakOutOfTheShellArgument) {
   EXPECT_EQ(calls(), (std::vector<std::string>{putmail_call(subject, identity() + context, 7),
                                                eventtrap_call(subject, context)}));
   for (const char *name : {"HACKED", "HACKED2", "HACKED3"}) EXPECT_FALSE(root_.exists(name));
-  ASSERT_EQ(chdir("/"), 0);
+  EXPECT_EQ(chdir(previous), 0);
+  std::free(previous);
 }
 
 TEST_F(ChannelsTest, ShellQuotingLeavesTextWithoutQuotesAlone) {
