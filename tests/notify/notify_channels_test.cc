@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "notify/notify.h"
@@ -183,15 +184,24 @@ TEST_F(ChannelsTest, SingleQuotesCannotBreakOutOfTheShellArgument) {
   char *previous = getcwd(nullptr, 0);
   ASSERT_NE(previous, nullptr);
   ASSERT_EQ(chdir(root_.dir().c_str()), 0);
-  std::string subject = "a'; touch HACKED; echo '";
-  std::string context = "[t]\r\nx' $(touch HACKED2) `touch HACKED3` \"'\\'' \\ '\nend'";
-  NotifyData data = record(subject, context, kNotifyEmail | kNotifySnmp);
-  EXPECT_EQ(email_send(&data), 0);
   root_.start_snmp_agent();
-  EXPECT_EQ(snmp_send(&data), 0);
-  EXPECT_EQ(calls(), (std::vector<std::string>{putmail_call(subject, identity() + context, 7),
-                                               eventtrap_call(subject, context)}));
-  for (const char *name : {"HACKED", "HACKED2", "HACKED3"}) EXPECT_FALSE(root_.exists(name));
+  // Each text holds its quotes in pairs, so that without protection the
+  // whole command would still parse and run what sits between them.
+  const std::pair<std::string, std::string> texts[] = {
+      {"a'; touch HACKED1; echo '", "[t]\r\nplain"},
+      {"ok", "[t]\r\nx' $(touch HACKED2) `touch HACKED3` '"},
+      {"q'\"$(touch HACKED4)\"'", "[t]\r\n\\' \"$(touch HACKED5)\"\nnext line ' \\n end"},
+  };
+  std::vector<std::string> expected;
+  for (const auto &[subject, context] : texts) {
+    NotifyData data = record(subject, context, kNotifyEmail | kNotifySnmp);
+    EXPECT_EQ(email_send(&data), 0);
+    EXPECT_EQ(snmp_send(&data), 0);
+    expected.push_back(putmail_call(subject, identity() + context, 7));
+    expected.push_back(eventtrap_call(subject, context));
+  }
+  EXPECT_EQ(calls(), expected);
+  for (int i = 1; i <= 5; ++i) EXPECT_FALSE(root_.exists("HACKED" + std::to_string(i))) << i;
   EXPECT_EQ(chdir(previous), 0);
   std::free(previous);
 }
