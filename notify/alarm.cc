@@ -45,7 +45,7 @@ std::string notify_serial_number(void) {
 }
 
 std::string get_hostname(void) {
-  NotifyPipe pipe(popen("uci get system.@system[0].hostname", "re"));
+  UniquePipe pipe(popen("uci get system.@system[0].hostname", "re"));
   if (!pipe) return "unknown";
   char name[kHostNameSize] = {};
   if (std::fgets(name, sizeof name, pipe.get()) == nullptr) return {};
@@ -79,7 +79,7 @@ int format_alarm_text(char *dest, int size, const char *subject, const char *con
 }
 
 std::optional<int> notify_read_group(const char *fixed_path, int line_size) {
-  NotifyFile file(std::fopen(utils_path(fixed_path).c_str(), "re"));
+  UniqueFile file(std::fopen(utils_path(fixed_path).c_str(), "re"));
   if (!file) return std::nullopt;
   std::string line(static_cast<size_t>(line_size > 1 ? line_size : 2), '\0');
   if (std::fgets(line.data(), static_cast<int>(line.size()), file.get()) == nullptr) return 0;

@@ -3,10 +3,10 @@
 #ifndef ALERTMILL_NOTIFY_ALARM_H_
 #define ALERTMILL_NOTIFY_ALARM_H_
 
-#include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
+
+#include "utils/handles.h"
 
 // Writes the alarm text of kind (kNotifyEmail, kNotifySms or kNotifySnmp)
 // into dest, cut to size - 1 characters. Fetches the serial number and the
@@ -38,13 +38,5 @@ inline constexpr int kGroupMax = 100;
 std::string notify_shell_quoted(const char *text);
 
 // Owners of a stream from fopen and of a pipe from popen.
-struct NotifyFileCloser {
-  void operator()(FILE *file) const { std::fclose(file); }
-};
-struct NotifyPipeCloser {
-  void operator()(FILE *pipe) const { pclose(pipe); }
-};
-using NotifyFile = std::unique_ptr<FILE, NotifyFileCloser>;
-using NotifyPipe = std::unique_ptr<FILE, NotifyPipeCloser>;
 
 #endif  // ALERTMILL_NOTIFY_ALARM_H_

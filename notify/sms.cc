@@ -48,7 +48,7 @@ int sms_send(const NotifyData *data) {
 }
 
 int sms_write_file(const char *subject, const char *context) {
-  NotifyFile file(std::fopen(utils_path(paths::kEventSendSms).c_str(), "we"));
+  UniqueFile file(std::fopen(utils_path(paths::kEventSendSms).c_str(), "we"));
   if (!file) return -1;
   char text[kTextSize];
   format_alarm_text(text, sizeof text, subject, context, kNotifySms);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <new>
 
+#include "utils/handles.h"
 #include "utils/strings.h"
 
 namespace {
@@ -25,21 +26,6 @@ constexpr size_t kProcessCommandSize = 256;
 constexpr size_t kProcessLineSize = 128;
 constexpr size_t kPathSize = 256;
 constexpr int kStatusOutputSize = 8;
-
-struct PipeCloser {
-  void operator()(FILE *pipe) const { pclose(pipe); }
-};
-using Pipe = std::unique_ptr<FILE, PipeCloser>;
-
-struct FileCloser {
-  void operator()(FILE *file) const { fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-struct DirCloser {
-  void operator()(DIR *directory) const { closedir(directory); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
 
 // Whole text is a decimal number (leading blanks and a trailing line end
 // allowed); false for empty or garbled output.
@@ -63,7 +49,7 @@ int echoed_status(int run_result, const char *output) {
 
 // Walks one directory level; -1 when it cannot be opened.
 int walk(const char *directory, int (*function)(const char *path), bool descend) {
-  Dir handle(opendir(directory));
+  UniqueDir handle(opendir(directory));
   if (!handle) return -1;
   const size_t base = strlen(directory);
   char path[kPathSize];
@@ -103,7 +89,7 @@ int utils_run_command(char *output, int output_size, const char *format, ...) {
     return 0;
   }
   output[0] = '\0';
-  Pipe pipe(popen(command.get(), "re"));
+  UniquePipe pipe(popen(command.get(), "re"));
   if (!pipe) return -1;
   // One fread: it waits for output_size-1 bytes or the end of the output.
   size_t read = fread(output, 1, static_cast<size_t>(output_size) - 1, pipe.get());
@@ -134,7 +120,7 @@ int utils_process_running(const char *name) {
   char command[kProcessCommandSize];
   snprintf(command, sizeof command, "ps | grep '%s' | grep -v grep | grep -v progrma='%s' | wc -l",
            name, name);
-  Pipe pipe(popen(command, "re"));
+  UniquePipe pipe(popen(command, "re"));
   if (!pipe) return -1;
   char line[kProcessLineSize] = {};
   if (fgets(line, sizeof line, pipe.get()) == nullptr) return 0;
@@ -215,7 +201,7 @@ int utils_walk_dir(const char *directory, int (*function)(const char *path), int
 
 int utils_read_file(const char *path, char *buffer, int size) {
   if (utils_str_is_empty(path) || buffer == nullptr || size < 1) return -1;
-  File file(fopen(path, "re"));
+  UniqueFile file(fopen(path, "re"));
   if (!file) return -2;
   fread(buffer, 1, static_cast<size_t>(size) - 1, file.get());
   return ferror(file.get()) ? -2 : 0;
@@ -223,7 +209,7 @@ int utils_read_file(const char *path, char *buffer, int size) {
 
 int utils_write_file(const char *path, const char *format, ...) {
   if (utils_str_is_empty(path) || format == nullptr) return -1;
-  File file(fopen(path, "we"));
+  UniqueFile file(fopen(path, "we"));
   if (!file) return -2;
   va_list arguments;
   va_start(arguments, format);

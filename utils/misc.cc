@@ -15,21 +15,9 @@
 #include <cstring>
 #include <memory>
 
+#include "utils/handles.h"
+
 namespace {
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd &) = delete;
-  UniqueFd &operator=(const UniqueFd &) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Reads the WAV header piece by piece; any short read is a mismatch.
 class WavReader {
@@ -94,8 +82,6 @@ bool is_gsm_wav(WavReader &wav) {
   return std::memcmp(id, "data", sizeof id) == 0 && wav.skip32(1);
 }
 
-using DirPtr = std::unique_ptr<DIR, int (*)(DIR *)>;
-
 }  // namespace
 
 int utils_wav_is_gsm(const char *path) {
@@ -112,7 +98,7 @@ int utils_wav_is_gsm(const char *path) {
 int utils_count_numeric_entries(const char *dir_path) {
   if (dir_path == nullptr) return 0;
   // glibc and musl both open the directory close-on-exec.
-  DirPtr dir(opendir(dir_path), closedir);
+  UniqueDir dir(opendir(dir_path));
   if (!dir) return 0;
   int count = 0;
   while (const dirent *entry = readdir(dir.get())) {
