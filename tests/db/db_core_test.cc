@@ -87,6 +87,20 @@ TEST(DbLock, CreatesLocksAndReleasesTheFile) {
   EXPECT_TRUE(other_process_can_lock(path));
 }
 
+// Other programs that take the lock follow a symlinked lock file; so must we.
+TEST(DbLock, FollowsASymlinkedLockFile) {
+  DbSandbox sandbox;
+  std::string path = sandbox.path(paths::kDbLock);
+  std::string target = sandbox.root() + "/tmp/real.fl";
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+  int fd = db_lock(path.c_str());
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(access(target.c_str(), F_OK), 0);
+  EXPECT_FALSE(other_process_can_lock(target));
+  EXPECT_EQ(db_unlock(fd), 0);
+  EXPECT_TRUE(other_process_can_lock(target));
+}
+
 TEST(DbLock, MissingOrUnopenablePathAndNegativeDescriptor) {
   DbSandbox sandbox(false);
   EXPECT_EQ(db_lock(nullptr), -1);
