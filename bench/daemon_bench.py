@@ -1,0 +1,297 @@
+#!/usr/bin/env python3
+"""Load figures for the running daemon, measured end to end in a sandbox root.
+
+    bench/daemon_bench.py [--build build] [latency] [burst] [idle] [sustained]
+
+  latency    eventadd to the stand-in ubus receiving putmail, 50 events one
+             second apart: p50/p95 (the main loop's 100 ms and the worker's
+             200 ms polling alone allow up to 300 ms)
+  burst      1000 request datagrams back to back: all processed, none lost
+  idle       CPU time of the idle daemon over 60 s and its resident memory,
+             after start and after a burst
+  sustained  4 events a second for 120 s through all three channels: channel
+             backlog over time, every pending row deleted at the end
+
+As root the script runs itself in a network namespace of its own (port 9001
+is fixed), so it does not collide with tests or another daemon. Figures are
+printed, not asserted.
+"""
+import argparse
+import fcntl
+import os
+import shutil
+import socket
+import sqlite3
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SCHEMA = """
+CREATE TABLE eventlist(id integer primary key AUTOINCREMENT,eventid INT,eventname varchar(64),
+  type varchar(16),cycle INT,cycleunit INT default 1,threshold INT,latestthreshold INT,
+  enablerecord VARCHAR(8),emailnotify varchar(8),subject VARCHAR(256),notifycontext varchar(512),
+  prompt VARCHAR(128),logcontext VARCHAR(512),repeatcount VARCHAR(8) default '1',
+  smsnotify varchar(8),snmpnotify varchar(8),context_en varchar(512),context_ch varchar(512));
+CREATE TABLE eventlogcache(id integer  primary key AUTOINCREMENT,eventid INT,
+  notifyflag varchar(8) default 0,context VARCHAR(512), happentime DATETIME);
+CREATE TABLE eventlog(id integer  primary key  AUTOINCREMENT,datetime DATETIME, type varchar(16),
+  eventid INT, loginfo VARCHAR(512), readstatus VARCHAR(8) DEFAULT 'no');
+INSERT INTO eventlist(eventid,eventname,type,enablerecord,emailnotify,smsnotify,snmpnotify,
+  subject,prompt,context_en) VALUES
+  (100,'port','port','no','yes','yes','yes','Port ${n} ${state}','','Port ${n} is ${state}'),
+  (101,'mail','test','no','yes','no','no','Mail ${n}','','Mail number ${n}'),
+  (102,'silent','test','no','no','no','no','quiet','','');
+"""
+
+
+def enter_namespace():
+    if os.environ.get("ALERTMILL_BENCH_INSIDE") or os.geteuid() != 0 or not shutil.which("unshare"):
+        return
+    os.environ["ALERTMILL_BENCH_INSIDE"] = "1"
+    os.execvp("unshare", ["unshare", "--net", "--", sys.executable] + sys.argv)
+
+
+class Sandbox:
+    def __init__(self, build):
+        self.bin = os.path.join(build, "bin")
+        self.dev = os.path.join(build, "dev")
+        self.root = tempfile.mkdtemp(prefix="alertmill-bench-")
+        for d in ("etc/quagga", "tmp"):
+            os.makedirs(os.path.join(self.root, d))
+        self.write("hostname", "bench-gw\n")
+        self.write("serial", "SN-BENCH\n")
+        self.write("etc/alarm_email_group", "7\n")
+        self.write("etc/alarm_sms_group", "3\n")
+        self.write("tmp/.reboot_flag", "")
+        # No alarm line: while the daemon runs, eventadd records a pending row.
+        self.write("etc/quagga/events_alarm.conf", "# bench\n")
+        db = sqlite3.connect(self.path("etc/events.sqlite3"))
+        db.executescript(SCHEMA)
+        db.commit()
+        db.close()
+        self.env = dict(os.environ)
+        self.env["ALERTMILL_ROOT"] = self.root
+        self.env["PATH"] = self.dev + ":" + self.env.get("PATH", "/usr/bin:/bin")
+        self.env["LD_LIBRARY_PATH"] = self.dev
+        self.daemon = None
+        self.agent = None
+        self.out = None
+
+    def path(self, relative):
+        return os.path.join(self.root, relative)
+
+    def write(self, relative, text):
+        with open(self.path(relative), "w") as f:
+            f.write(text)
+
+    def start(self, name):
+        self.agent = subprocess.Popen([os.path.join(self.dev, "snmp-mib")], env=self.env,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.out = self.path(name + ".out")
+        with open(self.out, "w") as out, open(self.path(name + ".err"), "w") as err:
+            self.daemon = subprocess.Popen([os.path.join(self.bin, "alertmill")], env=self.env,
+                                           stdout=out, stderr=err, cwd=self.root)
+        wait_until(lambda: "no last event" in self.stdout() or "ready to conn" in self.stdout(), 60)
+        time.sleep(0.5)
+
+    def stop(self):
+        for p in (self.daemon, self.agent):
+            if p:
+                p.kill()
+                p.wait()
+
+    def stdout(self):
+        with open(self.out, errors="replace") as f:
+            return f.read()
+
+    def eventadd(self, *args):
+        subprocess.run([os.path.join(self.bin, "eventadd")] + list(args), env=self.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=self.root)
+
+    def ubus_lines(self):
+        try:
+            with open(self.path("ubus.log"), errors="replace") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def pending(self):
+        # Under the daemon's own lock file, so a read never makes one of its
+        # statements fail with SQLITE_BUSY.
+        with open(self.path("tmp/syscore.fl"), "a+") as lock:
+            fcntl.lockf(lock, fcntl.LOCK_EX)
+            db = sqlite3.connect(self.path("etc/events.sqlite3"), timeout=10)
+            try:
+                return db.execute("select count(*) from eventlogcache").fetchone()[0]
+            finally:
+                db.close()
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.daemon.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def rss_kib(self):
+        with open("/proc/%d/status" % self.daemon.pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return -1
+
+
+def wait_until(condition, seconds):
+    until = time.monotonic() + seconds
+    while time.monotonic() < until:
+        if condition():
+            return True
+        time.sleep(0.05)
+    return condition()
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(round(fraction * (len(ordered) - 1))))]
+
+
+def send(datagram):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.sendto(datagram.encode(), ("127.0.0.1", 9001))
+
+
+def bench_latency(build):
+    box = Sandbox(build)
+    box.start("latency")
+    seen = {}
+    stop = threading.Event()
+
+    def watch():
+        offset = 0
+        log = box.path("ubus.log")
+        while not stop.is_set():
+            try:
+                with open(log, errors="replace") as f:
+                    f.seek(offset)
+                    chunk = f.read()
+                    offset = f.tell()
+            except FileNotFoundError:
+                chunk = ""
+            now = time.monotonic()
+            for line in chunk.splitlines():
+                at = line.find('"head":"Mail ')
+                if "putmail" in line and at >= 0:
+                    seen.setdefault(int(line[at + 13:].split('"')[0]), now)
+            time.sleep(0.001)
+
+    watcher = threading.Thread(target=watch)
+    watcher.start()
+    raised, eventadd_times = {}, []
+    for n in range(50):
+        start = time.monotonic()
+        raised[n] = start
+        box.eventadd("101", "n=%d" % n)
+        eventadd_times.append(time.monotonic() - start)
+        time.sleep(max(0.0, 1.0 - (time.monotonic() - start)))
+    wait_until(lambda: len(seen) == 50, 30)
+    stop.set()
+    watcher.join()
+    box.stop()
+    latencies = [(seen[n] - raised[n]) * 1000 for n in raised if n in seen]
+    print("latency eventadd -> ubus putmail, %d of 50 events:" % len(latencies))
+    print("  p50 %.1f ms, p95 %.1f ms, min %.1f ms, max %.1f ms" %
+          (statistics.median(latencies), percentile(latencies, 0.95), min(latencies),
+           max(latencies)))
+    print("  eventadd itself (switch file, ps check, row, datagram): p50 %.1f ms" %
+          (statistics.median(eventadd_times) * 1000))
+    print("  polling alone: main loop 0-100 ms + e-mail worker 0-200 ms (mean 150, max 300);")
+    print("  overhead above polling, p95 bound: %.1f ms" % (percentile(latencies, 0.95) - 300))
+    print("  sandbox: %s" % box.root)
+
+
+def burst(box, count):
+    before = box.stdout().count("the needflag is 0")
+    start = time.monotonic()
+    for n in range(count):
+        send("&eventid=102&sqlid=&n=%d&" % n)
+    sent = time.monotonic() - start
+    done = wait_until(lambda: box.stdout().count("the needflag is 0") - before >= count,
+                      count * 0.1 + 120)
+    processed = box.stdout().count("the needflag is 0") - before
+    return sent, time.monotonic() - start, processed, done
+
+
+def idle_figures(box, label):
+    cpu0 = box.cpu_seconds()
+    time.sleep(60)
+    cpu = box.cpu_seconds() - cpu0
+    print("idle %s: CPU %.2f s over 60 s, RSS %d KiB" % (label, cpu, box.rss_kib()))
+
+
+def bench_burst_and_idle(build, want_burst, want_idle):
+    box = Sandbox(build)
+    box.start("burst")
+    if want_idle:
+        idle_figures(box, "after start")
+    if want_burst:
+        sent, took, processed, done = burst(box, 1000)
+        print("burst: 1000 datagrams sent in %.3f s; %d processed in %.1f s; lost %d" %
+              (sent, processed, took, 1000 - processed))
+    if want_idle:
+        idle_figures(box, "after the burst" if want_burst else "(again)")
+    print("  daemon stderr bytes: %d; sandbox: %s" %
+          (os.path.getsize(box.path("burst.err")), box.root))
+    box.stop()
+
+
+def bench_sustained(build):
+    box = Sandbox(build)
+    box.start("sustained")
+    rate, seconds = 4, 120
+    samples = []
+    start = time.monotonic()
+    for n in range(rate * seconds):
+        due = start + n / rate
+        time.sleep(max(0.0, due - time.monotonic()))
+        box.eventadd("100", "n=%d&state=up" % n)
+        if n % (rate * 10) == rate * 10 - 1:
+            lines = box.ubus_lines()
+            done = {c: sum(c in l for l in lines) for c in ("putmail", "sendsms", "eventtrap")}
+            samples.append((n + 1, done, box.pending()))
+    raised = time.monotonic() - start
+    drained = wait_until(lambda: box.pending() == 0, 300)
+    drain = time.monotonic() - start - raised
+    lines = box.ubus_lines()
+    print("sustained: %d events in %.1f s (%.2f/s)" % (rate * seconds, raised,
+                                                       rate * seconds / raised))
+    for raised_so_far, done, pending in samples:
+        backlog = {c: raised_so_far - v for c, v in done.items()}
+        print("  after %3d events: channel backlog %s, pending rows %d" %
+              (raised_so_far, backlog, pending))
+    print("  every pending row deleted: %s, %.1f s after the last event" % (drained, drain))
+    print("  deliveries: putmail %d, sendsms %d, eventtrap %d; RSS %d KiB" %
+          (sum("putmail" in l for l in lines), sum("sendsms" in l for l in lines),
+           sum("eventtrap" in l for l in lines), box.rss_kib()))
+    box.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build")
+    parser.add_argument("which", nargs="*", default=["latency", "burst", "idle", "sustained"])
+    args = parser.parse_args()
+    enter_namespace()
+    if os.environ.get("ALERTMILL_BENCH_INSIDE"):
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=False)
+    build = os.path.abspath(args.build)
+    if "latency" in args.which:
+        bench_latency(build)
+    if "burst" in args.which or "idle" in args.which:
+        bench_burst_and_idle(build, "burst" in args.which, "idle" in args.which)
+    if "sustained" in args.which:
+        bench_sustained(build)
+
+
+if __name__ == "__main__":
+    main()
