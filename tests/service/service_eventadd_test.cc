@@ -65,6 +65,21 @@ std::string record_of(const std::string &request) {
   return "Korvane Alarm " + request + std::string(1, '\0');
 }
 
+// Every test listens on the service port of its own network namespace.
+class ServiceEventadd : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(port.bound()); }
+  // Opens the cloud client's end of the FIFO.
+  CloudReader &listen_to_cloud() {
+    cloud_end = std::make_unique<CloudReader>(box.path("tmp/cloudclient.fifo"));
+    return *cloud_end;
+  }
+
+  Sandbox box;
+  ServicePort port;
+  std::unique_ptr<CloudReader> cloud_end;
+};
+
 struct EnableCase {
   const char *name;
   const char *switch_file;  // null: no file
@@ -72,14 +87,11 @@ struct EnableCase {
   int enable;
 };
 
-class EnableValues : public ::testing::TestWithParam<EnableCase> {};
+class EnableValues : public ServiceEventadd, public ::testing::WithParamInterface<EnableCase> {};
 
 TEST_P(EnableValues, DecideRowLogDatagramAndFifo) {
   const EnableCase &c = GetParam();
-  Sandbox box;
-  ServicePort port;
-  ASSERT_TRUE(port.bound());
-  CloudReader cloud(box.path("tmp/cloudclient.fifo"));
+  CloudReader &cloud = listen_to_cloud();
   if (c.switch_file != nullptr) box.write("etc/quagga/events_alarm.conf", c.switch_file);
   if (c.service_running) box.start_fake_service();
 
@@ -130,11 +142,8 @@ INSTANTIATE_TEST_SUITE_P(Switch, EnableValues,
                            return info.param.name;
                          });
 
-TEST(ServiceEventadd, LoginEventsLeaveTheirTextOutOfTheCloudRecord) {
-  Sandbox box;
-  ServicePort port;
-  ASSERT_TRUE(port.bound());
-  CloudReader cloud(box.path("tmp/cloudclient.fifo"));
+TEST_F(ServiceEventadd, LoginEventsLeaveTheirTextOutOfTheCloudRecord) {
+  CloudReader &cloud = listen_to_cloud();
   box.write("etc/quagga/events_alarm.conf", "alarm\n");
   for (const char *id : {"4013", "4014", "4015"}) {
     RunResult run = box.eventadd({id, "user=bob&a=1&text=hello&b=2"});
@@ -153,11 +162,8 @@ TEST(ServiceEventadd, LoginEventsLeaveTheirTextOutOfTheCloudRecord) {
       (std::vector<std::vector<std::string>>{{"4013", "user", "user=bob&a=1&text=hello&b=2"}}));
 }
 
-TEST(ServiceEventadd, HostileAndLongTextsArriveIntact) {
-  Sandbox box;
-  ServicePort port;
-  ASSERT_TRUE(port.bound());
-  CloudReader cloud(box.path("tmp/cloudclient.fifo"));
+TEST_F(ServiceEventadd, HostileAndLongTextsArriveIntact) {
+  CloudReader &cloud = listen_to_cloud();
   box.write("etc/quagga/events_alarm.conf", "alarm\n");
 
   std::string hostile = "a='1';drop table eventlist;--&b=\"$(touch PWN1)\"&c=`touch PWN2`|;<>\\";
@@ -184,10 +190,7 @@ TEST(ServiceEventadd, HostileAndLongTextsArriveIntact) {
   EXPECT_EQ(rows[1].context, long_text.substr(0, 511));
 }
 
-TEST(ServiceEventadd, CloudFifoMissingOrWithoutReader) {
-  Sandbox box;
-  ServicePort port;
-  ASSERT_TRUE(port.bound());
+TEST_F(ServiceEventadd, CloudFifoMissingOrWithoutReader) {
   box.write("etc/quagga/events_alarm.conf", "alarm\n");
 
   RunResult run = box.eventadd({"100", "port=1"});
@@ -204,11 +207,8 @@ TEST(ServiceEventadd, CloudFifoMissingOrWithoutReader) {
   EXPECT_EQ(port.received().size(), 2u);
 }
 
-TEST(ServiceEventadd, TimedVariantAlwaysRecordsAndSends) {
-  Sandbox box;
-  ServicePort port;
-  ASSERT_TRUE(port.bound());
-  CloudReader cloud(box.path("tmp/cloudclient.fifo"));
+TEST_F(ServiceEventadd, TimedVariantAlwaysRecordsAndSends) {
+  CloudReader &cloud = listen_to_cloud();
   // No switch file: the timed variant does not ask.
   RunResult run = box.eventadd({"-t", "2024-03-05 07:08:09", "100", "port=9&state=up"});
   ASSERT_EQ(run.exit.status, 0) << run.err;
@@ -226,8 +226,7 @@ TEST(ServiceEventadd, TimedVariantAlwaysRecordsAndSends) {
   EXPECT_EQ(cloud.drain(), "");
 }
 
-TEST(ServiceEventadd, BadArgumentsPrintUsage) {
-  Sandbox box;
+TEST_F(ServiceEventadd, BadArgumentsPrintUsage) {
   for (const std::vector<std::string> &args :
        std::vector<std::vector<std::string>>{{},
                                              {"abc"},
