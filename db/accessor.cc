@@ -59,6 +59,10 @@ void db_vformat(char *buffer, int size, const char *format, va_list args) {
   const std::string quoted = quote_text_values(format);
   // One character more than fits shows whether, and where, the cut falls.
   std::string full(static_cast<size_t>(size) + 1, '\0');
+  // Statements are formatted before the first connection of a process opens,
+  // and sqlite3_vsnprintf does not initialise the library itself: %q of a
+  // long value allocates a scratch buffer, through a null allocator then.
+  sqlite3_initialize();
   sqlite3_vsnprintf(size + 1, &full[0], quoted.c_str(), args);
   size_t length = strlen(full.c_str());
   size_t keep = std::min(length, static_cast<size_t>(size) - 1);
