@@ -78,6 +78,29 @@ TEST(ServiceStartup, StartEventWithoutSwitchFileWritesNothing) {
   EXPECT_EQ(box.ubus_calls()[0], "call zelk_system get {\"base\":\"general\"}");
 }
 
+TEST(ServiceStartup, WaitsUntilTheSystemServiceAnswers) {
+  Sandbox box;
+  // The ubus object is not there yet: the probe prints nothing, so the
+  // daemon keeps probing and raises nothing.
+  box.write("ubus.zelk_system", "");
+  std::remove(box.path("tmp/.reboot_flag").c_str());
+  box.start_daemon();
+  const std::string probe = "call zelk_system get {\"base\":\"general\"}";
+  ASSERT_TRUE(wait_for([&] { return count_of(box.ubus_calls(), probe) >= 3; }));
+  EXPECT_EQ(count_of(box.daemon_out(), "= eventadd"), 0);
+  EXPECT_FALSE(box.has("tmp/.reboot_flag"));
+
+  // A multi-line reply: the brace on its first line counts as an answer,
+  // the later "ssh" line as ready; the daemon then settles and goes on.
+  box.write("ubus.zelk_system", "{\n\t\"remote\": \"ssh\"\n}\n");
+  ASSERT_TRUE(wait_for([&] { return count_of(box.daemon_out(), "= eventadd 4019") == 1; }))
+      << box.daemon_out();
+  int probes = count_of(box.ubus_calls(), probe);
+  ASSERT_TRUE(wait_for([&] { return count_of(box.daemon_out(), "no last event") == 1; }));
+  EXPECT_EQ(count_of(box.ubus_calls(), probe), probes);
+  harness::expect_healthy(box);
+}
+
 TEST(ServiceStartup, SecondInstanceIsRefused) {
   Sandbox box;
   auto &first = box.start_daemon();
