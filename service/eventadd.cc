@@ -14,6 +14,7 @@
 #include <string>
 
 #include "db/event_tables.h"
+#include "service/handles.h"
 #include "service/text.h"
 #include "utils/alloc.h"
 #include "utils/command.h"
@@ -29,33 +30,6 @@ inline constexpr char kServiceCheck[] = "ps | grep alertmill | grep -v grep";
 inline constexpr char kCloudPrefix[] = "Korvane Alarm ";
 // A cloud client that stopped reading must not hang the caller for ever.
 inline constexpr int kFifoFullGiveUpSeconds = 10;
-
-struct FreeDeleter {
-  void operator()(char *block) const { utils_free(&block); }
-};
-using Buffer = std::unique_ptr<char, FreeDeleter>;
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor &) = delete;
-  Descriptor &operator=(const Descriptor &) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-struct PipeCloser {
-  void operator()(FILE *pipe) const { pclose(pipe); }
-};
-
-struct FileCloser {
-  void operator()(FILE *file) const { fclose(file); }
-};
 
 // The socket and request buffer every submission starts with. Logs and
 // leaves ok() false when the text is null, no socket opens or no memory.
@@ -186,7 +160,7 @@ int cloud_notify(const char *request) {
 }
 
 int service_running(void) {
-  std::unique_ptr<FILE, PipeCloser> pipe(popen(kServiceCheck, "re"));
+  Pipe pipe(popen(kServiceCheck, "re"));
   if (pipe == nullptr) return 0;
   char line[256];
   int running = 0;
@@ -197,8 +171,7 @@ int service_running(void) {
 }
 
 int events_alarm_enabled(void) {
-  std::unique_ptr<FILE, FileCloser> file(
-      std::fopen(utils_path(paths::kEventsAlarmConf).c_str(), "re"));
+  File file(std::fopen(utils_path(paths::kEventsAlarmConf).c_str(), "re"));
   if (file == nullptr) return 0;
   int alarm = 0;
   char line[256];

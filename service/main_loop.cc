@@ -10,6 +10,7 @@
 
 #include "service/event_queue.h"
 #include "service/eventadd.h"
+#include "service/handles.h"
 #include "service/process.h"
 #include "utils/paths.h"
 
@@ -20,17 +21,13 @@ inline constexpr unsigned kProbePauseSeconds = 3;
 inline constexpr unsigned kSettlingSeconds = 10;
 inline constexpr unsigned kMainLoopMicros = 100000;
 
-struct PipeCloser {
-  void operator()(FILE *pipe) const { pclose(pipe); }
-};
-
 }  // namespace
 
 void wait_system_ready(void) {
   bool ready = false;
   bool answered = false;
   while (!ready) {
-    std::unique_ptr<FILE, PipeCloser> probe(popen(kReadinessProbe, "re"));
+    Pipe probe(popen(kReadinessProbe, "re"));
     if (probe != nullptr) {
       char line[256];
       while (std::fgets(line, sizeof line, probe.get()) != nullptr) {
