@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -158,6 +159,30 @@ TEST(DbOpen, MissingDirectoryFailsWithItsMessage) {
   EXPECT_EQ(connection, nullptr);
   EXPECT_EQ(out, "open database " + path + " : unable to open database file\n");
   EXPECT_EQ(db_close(nullptr), 0);
+}
+
+// The same text goes to the system log at LOG_ERR: LOG_PERROR copies what
+// the mask lets through to stderr.
+TEST(DbOpen, FailureIsLoggedAsAnError) {
+  DbSandbox sandbox(false);
+  std::string path = sandbox.path(paths::kEventsDb);
+  const std::string message = "open database " + path + " : unable to open database file\n";
+  openlog("dbtest", LOG_PERROR, LOG_DAEMON);
+  int saved_mask = setlogmask(LOG_MASK(LOG_ERR));
+  sqlite3 *connection = nullptr;
+  CaptureStdout();
+  CaptureStderr();
+  db_open(path.c_str(), &connection);
+  std::string logged = GetCapturedStderr();
+  setlogmask(LOG_MASK(LOG_WARNING) | LOG_MASK(LOG_INFO) | LOG_MASK(LOG_DEBUG));
+  CaptureStderr();
+  db_open(path.c_str(), &connection);
+  std::string other_levels = GetCapturedStderr();
+  GetCapturedStdout();
+  setlogmask(saved_mask);
+  closelog();
+  EXPECT_EQ(logged, "dbtest: " + message);
+  EXPECT_EQ(other_levels, "");
 }
 
 TEST(DbOpen, DatabaseDescriptorsAreCloseOnExec) {
