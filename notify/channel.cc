@@ -3,12 +3,10 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "db/event_tables.h"
+#include "notify/alarm.h"
 #include "utils/alloc.h"
 
 namespace {
@@ -20,9 +18,7 @@ void mark_pending_row(const char *sqlid, uint32_t flag) {
   if (eventlogcache_exists(sqlid) == 0) return;
   EventLogCacheRow *row = nullptr;
   if (eventlogcache_get(sqlid, &row) == 0 && row != nullptr) {
-    long stored = std::strtol(row->notifyflag, nullptr, 10);
-    if (stored > INT_MAX || stored < INT_MIN) stored = 0;
-    int value = static_cast<int>(stored) | static_cast<int>(flag);
+    int value = notify_atoi(row->notifyflag) | static_cast<int>(flag);
     if (value < notify_enabled_mask) {
       eventlogcache_set_notifyflag(sqlid, value);
     } else {

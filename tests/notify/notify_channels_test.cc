@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -126,6 +127,17 @@ TEST_F(ChannelsTest, MissingLibraryGivesEmptySerialAndDeliveryGoesOn) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(ChannelsTest, NumbersReadLikeAtoiWithoutOverflow) {
+  EXPECT_EQ(notify_atoi("  12 apples"), 12);
+  EXPECT_EQ(notify_atoi("-3"), -3);
+  EXPECT_EQ(notify_atoi("x7"), 0);
+  EXPECT_EQ(notify_atoi(""), 0);
+  EXPECT_EQ(notify_atoi(nullptr), 0);
+  // A stored notifyflag this large has every channel's bit: the row goes.
+  EXPECT_EQ(notify_atoi("99999999999"), INT_MAX);
+  EXPECT_EQ(notify_atoi("-99999999999"), INT_MIN);
 }
 
 // ---- e-mail ----
