@@ -76,6 +76,16 @@ NotifyData record(int needflag, int notifyflag = 0) {
   return data;
 }
 
+// The text of the one message logged since the last take, which must have
+// this level.
+std::string single_message(int level) {
+  std::vector<Message> logged = take_messages();
+  EXPECT_EQ(logged.size(), 1u);
+  if (logged.empty()) return {};
+  EXPECT_EQ(logged[0].first, level);
+  return logged[0].second;
+}
+
 class MessagesTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -108,12 +118,9 @@ TEST_F(MessagesTest, SubmitWithoutWorkerIsAnError) {
 TEST_F(MessagesTest, EmailLogsItsCommandForDebugging) {
   NotifyData data = record(kNotifyEmail);
   EXPECT_EQ(email_send(&data), 0);
-  std::vector<Message> logged = take_messages();
-  ASSERT_EQ(logged.size(), 1u);
-  EXPECT_EQ(logged[0].first, kSyslogDebug);
-  EXPECT_EQ(logged[0].second.rfind("ubus call zelk_emaild putmail '{\"head\":\"Link down\", ", 0),
-            0u)
-      << logged[0].second;
+  std::string command = single_message(kSyslogDebug);
+  EXPECT_EQ(command.rfind("ubus call zelk_emaild putmail '{\"head\":\"Link down\", ", 0), 0u)
+      << command;
 }
 
 TEST_F(MessagesTest, EmailAlreadySentIsAnErrorAndNotNeededIsSilent) {
@@ -153,14 +160,11 @@ TEST_F(MessagesTest, SnmpLogsTheMissingAgentOrTheCommand) {
   root_.start_snmp_agent();
   EXPECT_EQ(snmp_send(&data), 0);
   std::string out = testing::internal::GetCapturedStdout();
-  std::vector<Message> logged = take_messages();
-  ASSERT_EQ(logged.size(), 1u);
-  EXPECT_EQ(logged[0].first, kSyslogInfo);
-  EXPECT_EQ(logged[0].second.rfind("ubus call zelk_snmp eventtrap '{\"head\":\"Link down\",", 0),
-            0u)
-      << logged[0].second;
+  std::string command = single_message(kSyslogInfo);
+  EXPECT_EQ(command.rfind("ubus call zelk_snmp eventtrap '{\"head\":\"Link down\",", 0), 0u)
+      << command;
   // The same command, as a line of its own on standard output.
-  EXPECT_NE(out.find("\n" + logged[0].second + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\n" + command + "\n"), std::string::npos) << out;
 }
 
 }  // namespace
