@@ -10,13 +10,14 @@ namespace {
 
 using harness::alarm_body;
 using harness::count_of;
+using harness::kLogDebug;
+using harness::kLogErr;
+using harness::kLogInfo;
 using harness::Sandbox;
 using harness::send_datagram;
 using harness::start_idle;
 using harness::wait_for;
 
-constexpr int kLogErr = 3;
-constexpr int kLogInfo = 6;
 constexpr char kStamp[] = "2024-03-05 07:08:09";
 
 TEST(ServiceDelivery, OneRequestThroughAllThreeChannels) {

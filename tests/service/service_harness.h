@@ -49,6 +49,11 @@ namespace harness {
 
 using namespace std::chrono_literals;
 
+// Syslog levels the daemon logs at.
+inline constexpr int kLogErr = 3;
+inline constexpr int kLogInfo = 6;
+inline constexpr int kLogDebug = 7;
+
 // Conditions are waited for, never timed: sanitizer builds are slow.
 inline constexpr auto kDeadline = 90s;
 

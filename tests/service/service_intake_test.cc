@@ -10,13 +10,15 @@
 namespace {
 
 using harness::count_of;
+using harness::kLogDebug;
+using harness::kLogErr;
+using harness::kLogInfo;
 using harness::mail_subjects;
 using harness::Sandbox;
 using harness::send_datagram;
 using harness::start_idle;
 using harness::wait_for;
 
-constexpr int kLogDebug = 7;
 constexpr size_t kPiece = 511;
 
 // "&eventid=101&pad=xxx...": exactly size bytes, ending with tail.

@@ -7,10 +7,11 @@
 namespace {
 
 using harness::count_of;
+using harness::kLogDebug;
+using harness::kLogErr;
+using harness::kLogInfo;
 using harness::Sandbox;
 using harness::wait_for;
-
-constexpr int kLogErr = 3;
 
 // Putmail lines whose subject is the given one.
 int mails_with_subject(const Sandbox &box, const std::string &subject) {
