@@ -14,10 +14,10 @@
 #include <string>
 
 #include "db/event_tables.h"
-#include "service/handles.h"
 #include "service/text.h"
 #include "utils/alloc.h"
 #include "utils/command.h"
+#include "utils/handles.h"
 #include "utils/paths.h"
 #include "utils/strings.h"
 #include "utils/time.h"
@@ -57,8 +57,8 @@ class Submission {
   }
 
  private:
-  Descriptor socket_;
-  Buffer request_;
+  UniqueFd socket_;
+  UniqueBlock request_;
   int size_ = 0;
 };
 
@@ -146,11 +146,11 @@ int cloud_notify(const char *request) {
     std::fprintf(stderr, "open %s : %s\n", path.c_str(), std::strerror(error));
     return -1;
   }
-  Descriptor fifo(fd);
+  UniqueFd fifo(fd);
   if (utils_str_is_empty(request)) return 0;
 
   size_t length = std::strlen(request) + sizeof kCloudPrefix;
-  Buffer record(static_cast<char *>(utils_malloc(static_cast<int>(length))));
+  UniqueBlock record(static_cast<char *>(utils_malloc(static_cast<int>(length))));
   if (record == nullptr) return -1;
   // The buffer has no room for the newline: the NUL takes its place and is
   // part of the record.
@@ -160,7 +160,7 @@ int cloud_notify(const char *request) {
 }
 
 int service_running(void) {
-  Pipe pipe(popen(kServiceCheck, "re"));
+  UniquePipe pipe(popen(kServiceCheck, "re"));
   if (pipe == nullptr) return 0;
   char line[256];
   int running = 0;
@@ -171,7 +171,7 @@ int service_running(void) {
 }
 
 int events_alarm_enabled(void) {
-  File file(std::fopen(utils_path(paths::kEventsAlarmConf).c_str(), "re"));
+  UniqueFile file(std::fopen(utils_path(paths::kEventsAlarmConf).c_str(), "re"));
   if (file == nullptr) return 0;
   int alarm = 0;
   char line[256];

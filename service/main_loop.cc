@@ -10,8 +10,8 @@
 
 #include "service/event_queue.h"
 #include "service/eventadd.h"
-#include "service/handles.h"
 #include "service/process.h"
+#include "utils/handles.h"
 #include "utils/paths.h"
 
 namespace {
@@ -27,7 +27,7 @@ void wait_system_ready(void) {
   bool ready = false;
   bool answered = false;
   while (!ready) {
-    Pipe probe(popen(kReadinessProbe, "re"));
+    UniquePipe probe(popen(kReadinessProbe, "re"));
     if (probe != nullptr) {
       char line[256];
       while (std::fgets(line, sizeof line, probe.get()) != nullptr) {

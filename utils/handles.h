@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "utils/alloc.h"
+
 struct FileCloser {
   void operator()(FILE *file) const { std::fclose(file); }
 };
@@ -21,6 +23,12 @@ struct DirCloser {
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;  // from fopen
 using UniquePipe = std::unique_ptr<FILE, PipeCloser>;  // from popen
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;     // from opendir
+
+// A text block from utils_malloc.
+struct BlockFreer {
+  void operator()(char *block) const { utils_free(&block); }
+};
+using UniqueBlock = std::unique_ptr<char, BlockFreer>;
 
 // A descriptor closed when the owner goes; -1 (or any negative) owns nothing.
 class UniqueFd {
