@@ -46,7 +46,7 @@ std::string Format(time_t seconds, const char *pattern) {
 
 // A zone file of version 2 with one time type per entry and a transition
 // to each type but the first at the given times.
-struct ZoneSpec {
+struct ZoneLayout {
   struct Type {
     int32_t utoff;
     bool isdst;
@@ -61,10 +61,10 @@ void Put32(std::string *out, uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<char>(v >> shift));
 }
 
-std::string BuildTzif(const ZoneSpec &spec) {
+std::string BuildTzif(const ZoneLayout &zone) {
   std::string chars;
   std::vector<size_t> abbr_at;
-  for (const auto &type : spec.types) {
+  for (const auto &type : zone.types) {
     abbr_at.push_back(chars.size());
     chars += type.abbr + '\0';
   }
@@ -78,19 +78,19 @@ std::string BuildTzif(const ZoneSpec &spec) {
   header(0, 1, 1);
   out.append(6, '\0');
   out.push_back('\0');
-  header(spec.transitions.size(), spec.types.size(), chars.size());
-  for (int64_t t : spec.transitions) {
+  header(zone.transitions.size(), zone.types.size(), chars.size());
+  for (int64_t t : zone.transitions) {
     Put32(&out, static_cast<uint32_t>(static_cast<uint64_t>(t) >> 32));
     Put32(&out, static_cast<uint32_t>(t));
   }
-  for (size_t i = 0; i < spec.transitions.size(); ++i) out.push_back(static_cast<char>(i + 1));
-  for (size_t i = 0; i < spec.types.size(); ++i) {
-    Put32(&out, static_cast<uint32_t>(spec.types[i].utoff));
-    out.push_back(spec.types[i].isdst ? 1 : 0);
+  for (size_t i = 0; i < zone.transitions.size(); ++i) out.push_back(static_cast<char>(i + 1));
+  for (size_t i = 0; i < zone.types.size(); ++i) {
+    Put32(&out, static_cast<uint32_t>(zone.types[i].utoff));
+    out.push_back(zone.types[i].isdst ? 1 : 0);
     out.push_back(static_cast<char>(abbr_at[i]));
   }
   out += chars;
-  out += "\n" + spec.footer + "\n";
+  out += "\n" + zone.footer + "\n";
   return out;
 }
 
@@ -401,7 +401,7 @@ TEST_F(TimeTest, MicrosecondsTravelAndZeroIsRefused) {
 }
 
 TEST_F(TimeTest, DamagedZoneFilesFallBackToGmt) {
-  const ZoneSpec good{{{-18000, false, "EST"}, {-14400, true, "EDT"}},
+  const ZoneLayout good{{{-18000, false, "EST"}, {-14400, true, "EDT"}},
                       {Utc(2024, 3, 10, 7, 0, 0)},
                       "EST5EDT,M3.2.0,M11.1.0"};
   const std::string bytes = BuildTzif(good);
