@@ -59,10 +59,11 @@ void *event_receiver(void *fd_variable) {
       last_error = 0;
     }
     if (gathered + received < kRequestBytes) {
+      // Only the piece's own bytes: after a NUL inside an earlier piece, the
+      // bytes of that piece beyond this one's end stay and join the text.
+      // Index kRequestBytes - 1 is never written, so the text stays
+      // terminated.
       std::memcpy(request + gathered, chunk, static_cast<size_t>(received));
-      // A NUL inside the chunk ends the text; never let older bytes behind
-      // this piece join it.
-      request[gathered + received] = '\0';
       if (chunk[0] != '\0' && received == kChunkBytes) continue;
     }
     int length = static_cast<int>(std::strlen(request));

@@ -57,6 +57,13 @@ TEST(ServiceIntake, RequestsAreJoinedFromDatagrams) {
   send_datagram(request_of_size(kPiece, "") + "&last=LOST" + std::string(79, 'w'));
   send_datagram("&last=NEXT");
 
+  // A NUL inside a piece that goes on: the next piece is written from the
+  // NUL on, and the rest of the first piece beyond it stays in the text.
+  std::string nul_inside("&eventid=101\0", 13);
+  nul_inside += std::string(kPiece - nul_inside.size() - 10, 'x') + "&last=TAIL";
+  send_datagram(nul_inside);
+  send_datagram("&len=7");
+
   // A NUL ends the text.
   send_datagram(std::string("&eventid=101&last=abc\0def", 25));
 
@@ -65,8 +72,8 @@ TEST(ServiceIntake, RequestsAreJoinedFromDatagrams) {
   send_datagram(std::string(1, '\0') + std::string(kPiece - 1, 'q'));
   send_datagram("&eventid=101&last=NEW");
 
-  std::vector<std::string> expected = {"last=short", "last=A1042", "last=Q",  "last=NEXT",
-                                       "last=abc",   "last=P",     "last=NEW"};
+  std::vector<std::string> expected = {"last=short", "last=A1042", "last=Q", "last=NEXT",
+                                       "last=TAIL",  "last=abc",   "last=P", "last=NEW"};
   EXPECT_EQ(subjects_after(box, expected.size()), expected);
   harness::expect_healthy(box);
 }
