@@ -402,8 +402,8 @@ TEST_F(TimeTest, MicrosecondsTravelAndZeroIsRefused) {
 
 TEST_F(TimeTest, DamagedZoneFilesFallBackToGmt) {
   const ZoneLayout good{{{-18000, false, "EST"}, {-14400, true, "EDT"}},
-                      {Utc(2024, 3, 10, 7, 0, 0)},
-                      "EST5EDT,M3.2.0,M11.1.0"};
+                        {Utc(2024, 3, 10, 7, 0, 0)},
+                        "EST5EDT,M3.2.0,M11.1.0"};
   const std::string bytes = BuildTzif(good);
   const int64_t when = Utc(2024, 7, 1, 12, 0, 0);
   const std::string path = (root_ / "zone").string();
