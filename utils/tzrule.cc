@@ -184,6 +184,8 @@ bool ParseRule(const char *text, size_t length, Rule *rule) {
   return true;
 }
 
+// The rule ",M4.1.0,M10.5.0": first Sunday of April to last Sunday of
+// October, both at 02:00.
 void SetFallbackDates(Rule *rule) {
   rule->start = RuleDate{RuleDate::kMonthWeekDay, 0, 1, 4, 2 * 3600};
   rule->end = RuleDate{RuleDate::kMonthWeekDay, 0, 5, 10, 2 * 3600};
