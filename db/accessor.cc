@@ -70,10 +70,15 @@ void db_vformat(char *buffer, int size, const char *format, va_list args) {
   memcpy(buffer, full.data(), keep);
 }
 
-DbSession::DbSession(const char *locked_trace) {
+DbSession::DbSession(const char *locked_trace, DbAccess access) {
   lock_fd_ = db_lock(utils_path(paths::kDbLock).c_str());
-  if (locked_trace != nullptr) fputs(locked_trace, stdout);
-  db_open(utils_path(paths::kEventsDb).c_str(), &connection_);
+  if (locked_trace != nullptr) db_trace("%s", locked_trace);
+  const std::string database = utils_path(paths::kEventsDb);
+  if (access == DbAccess::kReadOnly) {
+    db_open_read_only(database.c_str(), &connection_);
+  } else {
+    db_open(database.c_str(), &connection_);
+  }
 }
 
 DbSession::~DbSession() {

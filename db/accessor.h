@@ -173,11 +173,15 @@ inline constexpr DbWriteResults kDbBlindWriteResults{-1, false};
 
 // The session: lock, connection and at most one query.
 
+// How a session opens the database: read-only never creates a missing file
+// and cannot change an existing one.
+enum class DbAccess { kReadWrite, kReadOnly };
+
 class DbSession {
  public:
   // Takes the lock and opens the database; locked_trace, when given, goes
   // to stdout between the two.
-  explicit DbSession(const char *locked_trace = nullptr);
+  explicit DbSession(const char *locked_trace = nullptr, DbAccess access = DbAccess::kReadWrite);
   // Releases the query, closes the connection, unlocks.
   ~DbSession();
   DbSession(const DbSession &) = delete;

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,6 +108,8 @@ class LockTable {
   std::map<FileKey, std::unique_ptr<HeldFile>> files_;
 };
 
+std::atomic<bool> stdout_traces{true};
+
 LockTable &lock_table() {
   static auto *table = new LockTable;  // outlives every static destructor
   return *table;
@@ -137,6 +141,19 @@ const char *current_cell(const DbQuery *query, int column, bool *valid) {
   return query->result[query->cursor * query->columns + column];
 }
 
+// The end of both opens: the connection out, or the failure reported.
+int opened_or_reported(int result, const char *path, sqlite3 *opened, sqlite3 **connection) {
+  if (result != SQLITE_OK) {
+    const char *message = opened ? sqlite3_errmsg(opened) : sqlite3_errstr(result);
+    db_trace("open database %s : %s\n", path, message);
+    syslog(LOG_ERR, "open database %s : %s\n", path, message);
+    sqlite3_close(opened);
+    return result;
+  }
+  *connection = opened;
+  return result;
+}
+
 }  // namespace
 
 int db_lock(const char *path) {
@@ -155,21 +172,32 @@ int db_unlock(int fd) {
   return lock_table().unlock(fd);
 }
 
+void db_set_stdout_traces(bool enabled) { stdout_traces = enabled; }
+
+void db_trace(const char *format, ...) {
+  if (!stdout_traces) return;
+  va_list args;
+  va_start(args, format);
+  vprintf(format, args);
+  va_end(args);
+}
+
 int db_open(const char *path, sqlite3 **connection) {
   if (connection == nullptr) return SQLITE_MISUSE;
   *connection = nullptr;
   if (path == nullptr) return SQLITE_MISUSE;
   sqlite3 *opened = nullptr;
   int result = sqlite3_open(path, &opened);
-  if (result != SQLITE_OK) {
-    const char *message = opened ? sqlite3_errmsg(opened) : sqlite3_errstr(result);
-    printf("open database %s : %s\n", path, message);
-    syslog(LOG_ERR, "open database %s : %s\n", path, message);
-    sqlite3_close(opened);
-    return result;
-  }
-  *connection = opened;
-  return result;
+  return opened_or_reported(result, path, opened, connection);
+}
+
+int db_open_read_only(const char *path, sqlite3 **connection) {
+  if (connection == nullptr) return SQLITE_MISUSE;
+  *connection = nullptr;
+  if (path == nullptr) return SQLITE_MISUSE;
+  sqlite3 *opened = nullptr;
+  int result = sqlite3_open_v2(path, &opened, SQLITE_OPEN_READONLY, nullptr);
+  return opened_or_reported(result, path, opened, connection);
 }
 
 int db_close(sqlite3 *connection) {
@@ -183,7 +211,7 @@ int db_query(sqlite3 *connection, const char *sql, DbQuery **query, int *rows) {
     fputs("mysql execute param is invalid\n", stderr);
     return -1;
   }
-  printf("query:%s\n", sql);
+  db_trace("query:%s\n", sql);
   *rows = 0;
   auto *held = static_cast<DbQuery *>(utils_malloc(sizeof(DbQuery)));
   if (held == nullptr) return SQLITE_NOMEM;
@@ -193,7 +221,7 @@ int db_query(sqlite3 *connection, const char *sql, DbQuery **query, int *rows) {
   if (held->result != nullptr) held->cursor = 1;
   *rows = held->rows;
   if (result != SQLITE_OK) {
-    printf("&&&&&&&&&& excute sql %s : %s\n", sql, sqlite3_errmsg(connection));
+    db_trace("&&&&&&&&&& excute sql %s : %s\n", sql, sqlite3_errmsg(connection));
   }
   sqlite3_free(held->error_text);
   held->error_text = nullptr;
@@ -207,7 +235,7 @@ int db_query(sqlite3 *connection, const char *sql, DbQuery **query, int *rows) {
 
 int db_exec(sqlite3 *connection, const char *sql) {
   if (connection == nullptr || sql == nullptr) return -1;
-  printf("~~~~~~~~ excute: %s\n", sql);
+  db_trace("~~~~~~~~ excute: %s\n", sql);
   char *error = nullptr;
   int result = sqlite3_exec(connection, sql, nullptr, nullptr, &error);
   if (result != SQLITE_OK) {

@@ -56,6 +56,19 @@ int db_unlock(int fd);
 // *connection is null.
 int db_open(const char *path, sqlite3 **connection);
 
+// As db_open, but read-only: a missing file is not created (SQLITE_CANTOPEN)
+// and no statement through the connection can change the database.
+int db_open_read_only(const char *path, sqlite3 **connection);
+
+// Whether the layer writes to stdout at all: its traces and the failures it
+// reports there. On by default; a command whose standard output is its
+// result turns it off. Standard error and the system log are unaffected.
+void db_set_stdout_traces(bool enabled);
+
+// printf to stdout unless db_set_stdout_traces(false) was called: the one way
+// the layer writes to standard output.
+void db_trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // Closes connection (null is ignored); 0.
 int db_close(sqlite3 *connection);
 

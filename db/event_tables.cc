@@ -184,16 +184,16 @@ int event_tables_init(EventListRow **rows, int *count) {
     session.exec(create);
   }
   if (session.count("select count(*) from eventlist;", count) != 0) return -2;
-  printf("count %d\n", *count);
+  db_trace("count %d\n", *count);
   if (*count <= 0) return -3;
   int filled = 0;
   int result = db_read_records(&session, {nullptr, kSelectEventListInit, *count, kDbReadResults},
                                kEventListFields, rows, &filled);
   if (result != 0) return result;
-  printf("id\teventid\teventname\ttype\t\n");
+  db_trace("id\teventid\teventname\ttype\t\n");
   for (int i = 0; i < *count; ++i) {
     const EventListRow &row = (*rows)[i];
-    printf("%s\t%s\t%s\t%s\n", row.id, row.eventid, row.eventname, row.type);
+    db_trace("%s\t%s\t%s\t%s\n", row.id, row.eventid, row.eventname, row.type);
   }
   return 0;
 }
