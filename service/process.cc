@@ -46,14 +46,6 @@ int discard(const RequestParams &params, EventListRow **definition) {
   return -1;
 }
 
-int needflag_of(const EventListRow &definition) {
-  int needflag = 0;
-  if (utils_str_is_true(definition.emailnotify)) needflag |= 1;
-  if (utils_str_is_true(definition.smsnotify)) needflag |= 2;
-  if (utils_str_is_true(definition.snmpnotify)) needflag |= 4;
-  return needflag;
-}
-
 // Fills data from the definition, whose templates are substituted in place.
 void fill_record(const char *request, const RequestParams &params, const char *now, int needflag,
                  EventListRow *definition, NotifyData *data) {
@@ -110,7 +102,8 @@ int event_process(const EventMessage *message) {
               definition->snmpnotify);
   syslog(LOG_DEBUG, "email %s,sms %s, snmp %s", definition->emailnotify, definition->smsnotify,
          definition->snmpnotify);
-  int needflag = needflag_of(*definition);
+  int needflag =
+      notify_needflag(definition->emailnotify, definition->smsnotify, definition->snmpnotify);
   std::printf("the needflag is %d\n", needflag);
   if (needflag == 0) return discard(params, &definition);
 
