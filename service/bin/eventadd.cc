@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "service/bin/eventadd_options.h"
+
 namespace {
 
 int usage() {
@@ -35,6 +37,8 @@ bool parse_id(const char *text, int *id) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  int status = 0;
+  if (eventadd_option(argc, argv, &status)) return status;
   int id = 0;
   int result;
   if (argc == 5 && std::strcmp(argv[1], "-t") == 0) {

@@ -1,0 +1,204 @@
+#include "service/bin/eventadd_options.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "db/db.h"
+#include "notify/registry.h"
+#include "utils/utils.h"
+
+namespace {
+
+constexpr char kHelp[] =
+    "usage: eventadd ID [TEXT]\n"
+    "       eventadd -t 'YYYY-MM-DD HH:MM:SS' ID TEXT\n"
+    "       eventadd --pending [--wide]\n"
+    "       eventadd --help\n"
+    "\n"
+    "eventadd ID [TEXT]\n"
+    "    Raises event ID with TEXT, further request parameters.\n"
+    "    example: eventadd 2001 'port=3&state=down'\n"
+    "eventadd -t 'YYYY-MM-DD HH:MM:SS' ID TEXT\n"
+    "    Raises event ID with TEXT; the pending event carries the time stamp given.\n"
+    "    example: eventadd -t '2024-03-05 07:08:09' 2001 'port=3&state=up'\n"
+    "eventadd --pending [--wide]\n"
+    "    Lists the events whose delivery is not finished, oldest first. Reads the\n"
+    "    database under its lock and never writes to it.\n"
+    "    example: eventadd --pending | cut -f 1,4,7\n"
+    "eventadd --help\n"
+    "    Prints this text.\n"
+    "    example: eventadd --help\n"
+    "\n"
+    "Lines of --pending: ten fields, separated by one tab each, on every line.\n"
+    "  1 id        the pending event's number (the sqlid of its request)\n"
+    "  2 eventid   the event number\n"
+    "  3 happened  when it was raised, YYYY-MM-DD HH:MM:SS\n"
+    "  4 state     waiting                an enabled channel has not delivered yet\n"
+    "              finishing              every enabled channel has; the row goes\n"
+    "                                     once the other channels have reported\n"
+    "              discard:no-definition  the event has no definition: the daemon\n"
+    "                                     drops it, unsent, at its next start\n"
+    "              discard:no-channel     the definition enables no channel: the\n"
+    "                                     daemon drops it at its next start\n"
+    "  5 enabled   the channels the definition enables, of email,sms,snmp\n"
+    "  6 done      the enabled channels that have delivered it (notifyflag)\n"
+    "  7 waiting   the enabled channels that have not\n"
+    "  8 name      the definition's name\n"
+    "  9 subject   the definition's subject, placeholders not filled\n"
+    " 10 text      the request text as raised; on a terminal (or with COLUMNS\n"
+    "              set) cut so that the line fits, whole with --wide or in a pipe\n"
+    "An empty field reads \"-\"; control characters in a field read \\t, \\n, \\r\n"
+    "or \\xHH. Tabs, not padded columns: names, subjects and texts vary in length\n"
+    "and hold blanks, so padding would cut them or waste the width, while a single\n"
+    "tab keeps every field whole for cut -f and awk -F '\\t'.\n"
+    "With nothing pending the only line is \"no pending events\".\n"
+    "Exit status 0; 1 when the database is missing or cannot be read.\n";
+
+constexpr int kTabStop = 8;
+
+struct Channel {
+  int flag;
+  const char *name;
+};
+constexpr Channel kChannels[] = {
+    {kNotifyEmail, "email"}, {kNotifySms, "sms"}, {kNotifySnmp, "snmp"}};
+
+std::string channel_list(int flags) {
+  std::string list;
+  for (const Channel &channel : kChannels) {
+    if ((flags & channel.flag) == 0) continue;
+    if (!list.empty()) list += ',';
+    list += channel.name;
+  }
+  return list.empty() ? "-" : list;
+}
+
+// A value on one line: a tab or line end inside it would shift the fields of
+// its row or split the row in two.
+std::string field(const char *value) {
+  std::string text;
+  for (const char *at = value; *at != '\0'; ++at) {
+    const auto byte = static_cast<unsigned char>(*at);
+    if (byte == '\t') {
+      text += "\\t";
+    } else if (byte == '\n') {
+      text += "\\n";
+    } else if (byte == '\r') {
+      text += "\\r";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      text += escaped;
+    } else {
+      text += *at;
+    }
+  }
+  return text.empty() ? "-" : text;
+}
+
+// The terminal column after byte when it is written at column; the bytes
+// that continue a UTF-8 character take none.
+size_t next_column(size_t column, unsigned char byte) {
+  if (byte == '\t') return (column / kTabStop + 1) * kTabStop;
+  return (byte & 0xc0) == 0x80 ? column : column + 1;
+}
+
+// text cut so that prefix and text end within width columns; never inside a
+// UTF-8 character.
+std::string cut_to_width(const std::string &prefix, const std::string &text, size_t width) {
+  size_t column = 0;
+  for (char byte : prefix) column = next_column(column, static_cast<unsigned char>(byte));
+  for (size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    size_t next = next_column(column, byte);
+    if (next > width) return text.substr(0, at);
+    column = next;
+  }
+  return text;
+}
+
+// Columns a line may take; 0 for no limit. COLUMNS wins over the terminal's
+// own width, as with ls and ps; output to a file or pipe is not cut.
+size_t output_width(bool wide) {
+  if (wide) return 0;
+  if (const char *columns = std::getenv("COLUMNS")) {
+    errno = 0;
+    char *end = nullptr;
+    long value = std::strtol(columns, &end, 10);
+    if (errno == 0 && end != columns && *end == '\0' && value > 0)
+      return static_cast<size_t>(value);
+  }
+  winsize size{};
+  if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    return size.ws_col;
+  }
+  return 0;
+}
+
+const char *state_of(bool defined, int enabled, int done) {
+  if (!defined) return "discard:no-definition";
+  if (enabled == 0) return "discard:no-channel";
+  return done == enabled ? "finishing" : "waiting";
+}
+
+std::string line_of(const PendingReportRow &row, size_t width) {
+  const bool defined = row.definition_id[0] != '\0';
+  const int enabled = defined ? notify_needflag(row.emailnotify, row.smsnotify, row.snmpnotify) : 0;
+  const int done = enabled & std::atoi(row.notifyflag);
+  std::string prefix;
+  for (const std::string &value :
+       {field(row.id), field(row.eventid), field(row.happentime),
+        std::string(state_of(defined, enabled, done)), channel_list(enabled), channel_list(done),
+        channel_list(enabled & ~done), field(row.eventname), field(row.subject)}) {
+    prefix += value;
+    prefix += '\t';
+  }
+  const std::string text = field(row.context);
+  return prefix + (width > 0 ? cut_to_width(prefix, text, width) : text);
+}
+
+int list_pending(bool wide) {
+  // Standard output is the listing: the database layer's traces stay out.
+  db_set_stdout_traces(false);
+  PendingReportRow *rows = nullptr;
+  int count = 0;
+  const int result = eventlogcache_get_report(&rows, &count);
+  const std::string database = utils_path(paths::kEventsDb);
+  if (result == -3) {
+    std::puts("no pending events");
+  } else if (result == -1 && utils_file_exists(database.c_str()) == 0) {
+    std::fprintf(stderr, "eventadd: no events database at %s\n", database.c_str());
+  } else if (result == -5) {
+    std::fputs("eventadd: out of memory reading the pending events\n", stderr);
+  } else if (result != 0) {
+    std::fprintf(stderr, "eventadd: cannot read the pending events from %s\n", database.c_str());
+  } else {
+    const size_t width = output_width(wide);
+    for (int i = 0; i < count; ++i) std::puts(line_of(rows[i], width).c_str());
+  }
+  utils_free(&rows);
+  if (std::fflush(stdout) != 0) return 1;
+  return result == 0 || result == -3 ? 0 : 1;
+}
+
+}  // namespace
+
+bool eventadd_option(int argc, char **argv, int *status) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kHelp, stdout);
+    *status = std::fflush(stdout) == 0 ? 0 : 1;
+    return true;
+  }
+  if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--pending") == 0) {
+    if (argc == 3 && std::strcmp(argv[2], "--wide") != 0) return false;
+    *status = list_pending(argc == 3);
+    return true;
+  }
+  return false;
+}
