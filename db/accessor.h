@@ -72,6 +72,15 @@ class DbStatement {
     return text_;
   }
 
+  // Formats head, statement text without conversions, followed by format,
+  // as db_vformat_after does.
+  __attribute__((format(printf, 3, 0))) const char *vformat_after(const char *head,
+                                                                  const char *format,
+                                                                  va_list args) {
+    db_vformat_after(text_, Size, head, format, args);
+    return text_;
+  }
+
   // Copies a fixed statement, cut at Size - 1 characters.
   const char *copy(const char *statement) { return format("%s", statement); }
 
@@ -241,15 +250,15 @@ class DbSelect {
   __attribute__((format(printf, 3, 0)))
   DbSelect(const DbLayout<Record, N> &layout, const char *tail, va_list args)
       : layout_(layout) {
-    db_vformat_after(text_, Size, layout.sql(), tail, args);
+    statement_.vformat_after(layout.sql(), tail, args);
   }
 
-  const char *sql() const { return text_; }
+  const char *sql() const { return statement_.c_str(); }
   const DbLayout<Record, N> &layout() const { return layout_; }
 
  private:
   const DbLayout<Record, N> &layout_;
-  char text_[Size] = {};
+  DbStatement<Size> statement_;
 };
 
 template <int Size, typename Record, size_t N>
