@@ -50,9 +50,8 @@ void *allocate_records(size_t size, int count) {
   return utils_malloc(static_cast<int>(size * static_cast<size_t>(count)));
 }
 
-}  // namespace
-
-void db_vformat(char *buffer, int size, const char *format, va_list args) {
+// db_vformat's work; format is not a literal when a head is joined to it.
+void format_statement(char *buffer, int size, const char *format, va_list args) {
   if (buffer == nullptr || size < 1 || size == INT_MAX) return;
   memset(buffer, 0, static_cast<size_t>(size));
   if (format == nullptr) return;
@@ -68,6 +67,16 @@ void db_vformat(char *buffer, int size, const char *format, va_list args) {
   size_t keep = std::min(length, static_cast<size_t>(size) - 1);
   if (length > keep) keep = cut_outside_pair(full, keep);
   memcpy(buffer, full.data(), keep);
+}
+
+}  // namespace
+
+void db_vformat(char *buffer, int size, const char *format, va_list args) {
+  format_statement(buffer, size, format, args);
+}
+
+void db_vformat_after(char *buffer, int size, const char *head, const char *format, va_list args) {
+  format_statement(buffer, size, (std::string(head) + format).c_str(), args);
 }
 
 DbSession::DbSession(const char *locked_trace, DbAccess access) {
@@ -128,7 +137,7 @@ int db_session_read(DbSession *session, const DbRead &read, const DbRecordType &
   DbQuery *query = session->result();
   int filled = 0;
   while (filled < wanted) {
-    type.fill(query, type.fields, block + type.size * filled);
+    type.fill(query, type.layout, block + type.size * filled);
     ++filled;
     if (db_next_row(query) != 0) break;
   }

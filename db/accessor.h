@@ -9,9 +9,10 @@
 // connection and unlock, in that order. Nothing survives the call.
 //
 // A table operation only describes itself:
-//   - its statement, formatted into a DbStatement<buffer size>;
-//   - its record layout, a constexpr array of DbField<Record> telling which
-//     select column fills which field;
+//   - its statement, formatted into a DbStatement<buffer size>, or, for a
+//     read, its record layout (a constexpr DbLayout: the select and the
+//     fields its columns fill, in select order), alone or with a tail
+//     formatted by db_select<buffer size>;
 //   - its result scheme (DbResults / DbWriteResults) when it differs from the
 //     usual one;
 // and hands them to db_read_row, db_read_list, db_read_upto, db_write,
@@ -21,14 +22,12 @@
 //
 // Example, a single-row read with a text argument:
 //
-//   constexpr DbField<DateRow> kDateFields[] = {
-//       db_text<&DateRow::timezone>(0), db_text<&DateRow::ntpserver>(1)};
+//   constexpr DbLayout kDate{"select timezone,ntpserver from date",
+//                            {ALERTMILL_DB_TEXT(DateRow, timezone),
+//                             ALERTMILL_DB_TEXT(DateRow, ntpserver)}};
 //   int date_get(DateRow **row, const char *name) {
-//     if (row != nullptr) *row = nullptr;
-//     if (row == nullptr || name == nullptr) return -1;
-//     DbStatement<256> sql;
-//     sql.format("select timezone,ntpserver from date where name='%s';", name);
-//     return db_read_row(sql.c_str(), kDateFields, row);
+//     return db_read_row(row, db_select<256>(kDate, " where name='%s';", name),
+//                        kDbReadResults, name != nullptr);
 //   }
 #ifndef ALERTMILL_DB_ACCESSOR_H_
 #define ALERTMILL_DB_ACCESSOR_H_
@@ -53,6 +52,11 @@
 void db_vformat(char *buffer, int size, const char *format, va_list args)
     __attribute__((format(printf, 3, 0)));
 
+// As db_vformat, of head followed by format; head is statement text without
+// conversions.
+void db_vformat_after(char *buffer, int size, const char *head, const char *format, va_list args)
+    __attribute__((format(printf, 4, 0)));
+
 // An operation's zeroed statement buffer of Size bytes.
 template <int Size>
 class DbStatement {
@@ -68,6 +72,15 @@ class DbStatement {
     return text_;
   }
 
+  // Formats head, statement text without conversions, followed by format,
+  // as db_vformat_after does.
+  __attribute__((format(printf, 3, 0))) const char *vformat_after(const char *head,
+                                                                  const char *format,
+                                                                  va_list args) {
+    db_vformat_after(text_, Size, head, format, args);
+    return text_;
+  }
+
   // Copies a fixed statement, cut at Size - 1 characters.
   const char *copy(const char *statement) { return format("%s", statement); }
 
@@ -79,10 +92,11 @@ class DbStatement {
 
 // Record layouts.
 
-// One field of a record and the select column that fills it.
+// One field of a record: the name of the select column that fills it and
+// the copy of that column's cell into it.
 template <typename Record>
 struct DbField {
-  int column;
+  const char *column;
   void (*copy)(DbQuery *query, int column, Record *record);
 };
 
@@ -114,12 +128,56 @@ void copy_integer(DbQuery *query, int column, RecordOf<Member> *record) {
   record->*Member = atoi(text);
 }
 
+constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr bool is_name_char(char c) {
+  return c == '_' || (c >= '0' && c <= '9') || (lower(c) >= 'a' && lower(c) <= 'z');
+}
+
+// Past word at text and the blanks after it; null when text (null too)
+// does not start with the whole word. Case-blind, as SQL compares names.
+constexpr const char *skip(const char *text, const char *word) {
+  if (text == nullptr) return nullptr;
+  const char *at = text;
+  for (; *word != '\0'; ++at, ++word) {
+    if (lower(*at) != lower(*word)) return nullptr;
+  }
+  if (at == text || (is_name_char(at[-1]) && is_name_char(*at))) return nullptr;
+  while (*at == ' ' || *at == '\t' || *at == '\n') ++at;
+  return at;
+}
+
+// True when select reads "select", the columns of the count fields in
+// their order, comma-separated, then "from", and holds no '%' (a tail's
+// format is appended to it).
+template <typename Record>
+constexpr bool selects_columns(const char *select, const DbField<Record> *fields, size_t count) {
+  for (const char *c = select; *c != '\0'; ++c) {
+    if (*c == '%') return false;
+  }
+  const char *at = skip(select, "select");
+  for (size_t i = 0; i < count; ++i) {
+    at = skip(i == 0 ? at : skip(at, ","), fields[i].column);
+  }
+  return skip(at, "from") != nullptr;
+}
+
+constexpr bool selects_all(const char *select) {
+  return skip(skip(skip(select, "select"), "*"), "from") != nullptr;
+}
+
+// Not constexpr: reaching it while a constexpr layout is built stops the
+// compilation.
+inline void layout_does_not_match_its_select() { abort(); }
+constexpr void require(bool layout_matches) {
+  if (!layout_matches) layout_does_not_match_its_select();
+}
+
 }  // namespace db_detail
 
 // A text field: the cell, cut to the field's width - 1; a NULL cell leaves
 // the field as the zeroing allocation left it.
 template <auto Member>
-constexpr DbField<db_detail::RecordOf<Member>> db_text(int column) {
+constexpr DbField<db_detail::RecordOf<Member>> db_text(const char *column) {
   using Type = db_detail::TypeOf<Member>;
   static_assert(std::is_array_v<Type> && std::is_same_v<std::remove_extent_t<Type>, char>,
                 "a text field is a char array");
@@ -129,18 +187,88 @@ constexpr DbField<db_detail::RecordOf<Member>> db_text(int column) {
 // An integer field: the cell read through a text buffer of Width bytes and
 // converted with atoi.
 template <auto Member, int Width = 16>
-constexpr DbField<db_detail::RecordOf<Member>> db_integer(int column) {
+constexpr DbField<db_detail::RecordOf<Member>> db_integer(const char *column) {
   static_assert(std::is_same_v<db_detail::TypeOf<Member>, int32_t>,
                 "an integer field is a signed 32-bit int");
   return {column, &db_detail::copy_integer<Member, Width>};
 }
 
-// Copies the current row of query into record, field by field.
+// A field filled from the column of the member's own name. Macros, as only
+// the preprocessor can spell a member's name: written once, the name cannot
+// drift from the member.
+#define ALERTMILL_DB_TEXT(Record, member) db_text<&Record::member>(#member)
+#define ALERTMILL_DB_INTEGER(Record, member) db_integer<&Record::member>(#member)
+
+// A record layout: the start of a select, "select <columns> from ...", and
+// the fields its columns fill, listed in select order: a field's position
+// is its column. Layouts are declared constexpr, so the constructor's check
+// that the select names exactly the fields' columns runs at compile time: a
+// swapped, missing or extra column does not compile.
 template <typename Record, size_t N>
-void db_fill(DbQuery *query, const DbField<Record> (&fields)[N], Record *record) {
-  for (const DbField<Record> &field : fields) {
-    field.copy(query, field.column, record);
+class DbLayout {
+ public:
+  constexpr DbLayout(const char *select, const DbField<Record> (&fields)[N]) : select_(select) {
+    for (size_t i = 0; i < N; ++i) fields_[i] = fields[i];
+    db_detail::require(db_detail::selects_columns(select_, fields_, N));
   }
+
+  // The fields of another select over the same table: select names the
+  // first N columns of other, or, with N equal to M, is "select *", which
+  // reads the table's columns in the table's order (so other's select must
+  // name them in that order).
+  template <size_t M>
+  constexpr DbLayout(const char *select, const DbLayout<Record, M> &other) : select_(select) {
+    static_assert(N <= M);
+    for (size_t i = 0; i < N; ++i) fields_[i] = other.field(i);
+    db_detail::require(db_detail::selects_columns(select_, fields_, N) ||
+                       (N == M && db_detail::selects_all(select_)));
+  }
+
+  constexpr const char *sql() const { return select_; }
+  constexpr const DbField<Record> &field(size_t i) const { return fields_[i]; }
+  constexpr const DbLayout &layout() const { return *this; }
+
+  // Copies the current row of query into record, field by field.
+  void fill(DbQuery *query, Record *record) const {
+    for (size_t i = 0; i < N; ++i) fields_[i].copy(query, static_cast<int>(i), record);
+  }
+
+ private:
+  const char *select_;
+  DbField<Record> fields_[N] = {};
+};
+
+template <typename Record, size_t M>
+DbLayout(const char *, const DbLayout<Record, M> &) -> DbLayout<Record, M>;
+
+// A select of a layout with a tail ("where ...", "order by ...", ";"): the
+// layout's select, then the tail formatted as db_vformat does, cut together
+// to a zeroed statement of Size bytes. Made by db_select.
+template <int Size, typename Record, size_t N>
+class DbSelect {
+ public:
+  __attribute__((format(printf, 3, 0)))
+  DbSelect(const DbLayout<Record, N> &layout, const char *tail, va_list args)
+      : layout_(layout) {
+    statement_.vformat_after(layout.sql(), tail, args);
+  }
+
+  const char *sql() const { return statement_.c_str(); }
+  const DbLayout<Record, N> &layout() const { return layout_; }
+
+ private:
+  const DbLayout<Record, N> &layout_;
+  DbStatement<Size> statement_;
+};
+
+template <int Size, typename Record, size_t N>
+__attribute__((format(printf, 2, 3))) DbSelect<Size, Record, N> db_select(
+    const DbLayout<Record, N> &layout, const char *tail, ...) {
+  va_list args;
+  va_start(args, tail);
+  DbSelect<Size, Record, N> select(layout, tail, args);
+  va_end(args);
+  return select;
 }
 
 // Result schemes.
@@ -221,16 +349,16 @@ class DbSession {
 // row into one of them.
 struct DbRecordType {
   size_t size;
-  const void *fields;
-  void (*fill)(DbQuery *query, const void *fields, void *record);
+  const void *layout;
+  void (*fill)(DbQuery *query, const void *layout, void *record);
 };
 
 template <typename Record, size_t N>
-DbRecordType db_record_type(const DbField<Record> (&fields)[N]) {
+DbRecordType db_record_type(const DbLayout<Record, N> &layout) {
   static_assert(std::is_trivially_copyable_v<Record>);
-  return {sizeof(Record), &fields, [](DbQuery *query, const void *layout, void *record) {
-            db_fill(query, *static_cast<const DbField<Record>(*)[N]>(layout),
-                    static_cast<Record *>(record));
+  return {sizeof(Record), &layout, [](DbQuery *query, const void *layout, void *record) {
+            static_cast<const DbLayout<Record, N> *>(layout)->fill(query,
+                                                                   static_cast<Record *>(record));
           }};
 }
 
@@ -249,18 +377,21 @@ struct DbRead {
 int db_session_read(DbSession *session, const DbRead &read, const DbRecordType &type,
                     void **records, int *count);
 
-// One-pass reads. Their out pointers must not be null: an operation checks
-// its arguments before it gets here.
-
 // Opens a session and runs read on it.
 int db_read(const DbRead &read, const DbRecordType &type, void **records, int *count);
 
-// Typed form of db_session_read on session, or of db_read when session is
-// null.
-template <typename Record, size_t N>
-int db_read_records(DbSession *session, const DbRead &read, const DbField<Record> (&fields)[N],
-                    Record **records, int *count) {
-  const DbRecordType type = db_record_type(fields);
+// Reads of a select: a layout (its select alone) or a db_select of one. Out
+// pointers are cleared first; a null one gives -1 before the lock, and so
+// does arguments_given false (an argument of the select was missing).
+
+// Runs db_session_read on session, or db_read when session is null, of
+// select into records of its layout: with count_sql as a list read, without
+// it up to max_rows records.
+template <typename Record, typename Select>
+int db_read_records(DbSession *session, const char *count_sql, int max_rows, const Select &select,
+                    Record **records, int *count, const DbResults &results = kDbReadResults) {
+  const DbRecordType type = db_record_type(select.layout());
+  const DbRead read{count_sql, select.sql(), max_rows, results};
   void *block = nullptr;
   int result = session != nullptr ? db_session_read(session, read, type, &block, count)
                                   : db_read(read, type, &block, count);
@@ -268,30 +399,37 @@ int db_read_records(DbSession *session, const DbRead &read, const DbField<Record
   return result;
 }
 
-// Single-row read: the first row of sql fills a new *row.
-template <typename Record, size_t N>
-int db_read_row(const char *sql, const DbField<Record> (&fields)[N], Record **row,
-                const DbResults &results = kDbReadResults) {
+// Single-row read: the first row fills a new *row.
+template <typename Record, typename Select>
+int db_read_row(Record **row, const Select &select, const DbResults &results = kDbReadResults,
+                bool arguments_given = true) {
+  if (row != nullptr) *row = nullptr;
+  if (row == nullptr || !arguments_given) return -1;
   int count = 0;
-  return db_read_records(nullptr, {nullptr, sql, 1, results}, fields, row, &count);
+  return db_read_records(nullptr, nullptr, 1, select, row, &count, results);
 }
 
-// List read: count_sql gives the count, sql fills that many records of one
-// new array.
-template <typename Record, size_t N>
-int db_read_list(const char *count_sql, const char *sql, const DbField<Record> (&fields)[N],
-                 Record **rows, int *count, const DbResults &results = kDbReadResults) {
-  *count = 0;
-  return db_read_records(nullptr, {count_sql, sql, 0, results}, fields, rows, count);
+// List read: count_sql gives the count, the select fills that many records
+// of one new array.
+template <typename Record, typename Select>
+int db_read_list(Record **rows, int *count, const char *count_sql, const Select &select,
+                 const DbResults &results = kDbReadResults) {
+  if (rows != nullptr) *rows = nullptr;
+  if (count != nullptr) *count = 0;
+  if (rows == nullptr || count == nullptr) return -1;
+  return db_read_records(nullptr, count_sql, 0, select, rows, count, results);
 }
 
 // Read without count query: room for max_rows records is allocated at once
-// and filled from the rows of sql; *count receives how many were filled.
-template <typename Record, size_t N>
-int db_read_upto(const char *sql, int max_rows, const DbField<Record> (&fields)[N], Record **rows,
-                 int *count, const DbResults &results = kDbReadResults) {
-  *count = 0;
-  return db_read_records(nullptr, {nullptr, sql, max_rows, results}, fields, rows, count);
+// and filled from the rows of the select; *count receives how many were
+// filled.
+template <typename Record, typename Select>
+int db_read_upto(Record **rows, int *count, int max_rows, const Select &select,
+                 const DbResults &results = kDbReadResults) {
+  if (rows != nullptr) *rows = nullptr;
+  if (count != nullptr) *count = 0;
+  if (rows == nullptr || count == nullptr) return -1;
+  return db_read_records(nullptr, nullptr, max_rows, select, rows, count, results);
 }
 
 // Write: runs sql with db_exec.

@@ -2,10 +2,8 @@
 
 #include <strings.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "db/accessor.h"
@@ -28,37 +26,6 @@ constexpr DbWriteResults kWrite = kDbWriteResults;
 constexpr DbWriteResults kUnreportedWrite = kDbBlindWriteResults;
 constexpr DbWriteResults kUnreportedWriteOpen3{-3, false};
 
-// The operations: each formats its statement into a zeroed buffer of Size
-// bytes and hands it, with its record layout and result scheme, to the
-// accessor procedure.
-
-// Loads the first row into a new *row; -1 before the lock when row is null or
-// a required argument is missing (arguments_given false).
-template <int Size, typename Record, size_t N>
-__attribute__((format(printf, 5, 6))) int read_row(Record **row, bool arguments_given,
-                                                   const DbResults &results,
-                                                   const DbField<Record> (&fields)[N],
-                                                   const char *format, ...) {
-  if (row != nullptr) *row = nullptr;
-  if (row == nullptr || !arguments_given) return -1;
-  char sql[Size];
-  va_list args;
-  va_start(args, format);
-  db_vformat(sql, Size, format, args);
-  va_end(args);
-  return db_read_row(sql, fields, row, results);
-}
-
-// Loads count_sql's count of records from sql into a new array.
-template <typename Record, size_t N>
-int read_list(Record **rows, int *count, const DbResults &results, const char *count_sql,
-              const char *sql, const DbField<Record> (&fields)[N]) {
-  if (rows != nullptr) *rows = nullptr;
-  if (count != nullptr) *count = 0;
-  if (rows == nullptr || count == nullptr) return -1;
-  return db_read_list(count_sql, sql, fields, rows, count, results);
-}
-
 // MySQL's DATE_ADD(column,INTERVAL interval), in a buffer sized from its
 // parts.
 std::string date_add(const char *column, const char *interval) {
@@ -75,532 +42,474 @@ std::string date_add(const char *column, const char *interval) {
 // MySQL's current time, where a statement takes it.
 constexpr char kNow[] = "now()";
 
-// Record layouts: each field and the select column that fills it, in record
-// order.
+// Record layouts.
 
-constexpr DbField<DhcpServerRow> kDhcpServerFields[] = {
-    db_text<&DhcpServerRow::enable>(0),
-    db_text<&DhcpServerRow::routers>(1),
-    db_text<&DhcpServerRow::subnetmask>(2),
-    db_text<&DhcpServerRow::dns1>(3),
-    db_text<&DhcpServerRow::dns2>(4),
-    db_text<&DhcpServerRow::ipfrom>(5),
-    db_text<&DhcpServerRow::ipto>(6),
-    db_text<&DhcpServerRow::ntpserver>(7),
-    db_text<&DhcpServerRow::tftpserver>(8),
-    db_integer<&DhcpServerRow::default_leasetime>(9),
-    db_integer<&DhcpServerRow::max_leasetime>(10),
+constexpr DbLayout kDhcpServer{
+    "select enable,routers,subnetmask,dns1,dns2,ipfrom,ipto,ntpserver,tftpserver,"
+    "default_leasetime,max_leasetime from dhcpserver",
+    {ALERTMILL_DB_TEXT(DhcpServerRow, enable), ALERTMILL_DB_TEXT(DhcpServerRow, routers),
+     ALERTMILL_DB_TEXT(DhcpServerRow, subnetmask), ALERTMILL_DB_TEXT(DhcpServerRow, dns1),
+     ALERTMILL_DB_TEXT(DhcpServerRow, dns2), ALERTMILL_DB_TEXT(DhcpServerRow, ipfrom),
+     ALERTMILL_DB_TEXT(DhcpServerRow, ipto), ALERTMILL_DB_TEXT(DhcpServerRow, ntpserver),
+     ALERTMILL_DB_TEXT(DhcpServerRow, tftpserver),
+     ALERTMILL_DB_INTEGER(DhcpServerRow, default_leasetime),
+     ALERTMILL_DB_INTEGER(DhcpServerRow, max_leasetime)}};
+
+constexpr DbLayout kMailboxSetting{
+    "select email ,secret,smtpserver,port ,usessl ,fromlineoverride ,root "
+    ",rewritedomain,pop3server ,pop3port,pop3interval,pop3delemail,sendername,"
+    "needauth from mailboxsetting",
+    {ALERTMILL_DB_TEXT(MailboxSettingRow, email), ALERTMILL_DB_TEXT(MailboxSettingRow, secret),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, smtpserver), ALERTMILL_DB_TEXT(MailboxSettingRow, port),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, usessl),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, fromlineoverride),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, root),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, rewritedomain),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, pop3server),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, pop3port),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, pop3interval),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, pop3delemail),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, sendername),
+     ALERTMILL_DB_TEXT(MailboxSettingRow, needauth)}};
+
+constexpr DbLayout kDdnsSetting{
+    "select enableddns,domain,username,password,freednshash,ddnsserver from ddnssetting",
+    {ALERTMILL_DB_TEXT(DdnsSettingRow, enableddns), ALERTMILL_DB_TEXT(DdnsSettingRow, domain),
+     ALERTMILL_DB_TEXT(DdnsSettingRow, username), ALERTMILL_DB_TEXT(DdnsSettingRow, password),
+     ALERTMILL_DB_TEXT(DdnsSettingRow, freednshash),
+     ALERTMILL_DB_TEXT(DdnsSettingRow, ddnsserver)}};
+
+constexpr DbLayout kDateAndTime{
+    "select timezone,enabledst,enablentp,ntpserver from dateandtime",
+    {ALERTMILL_DB_TEXT(DateAndTimeRow, timezone), ALERTMILL_DB_TEXT(DateAndTimeRow, enabledst),
+     ALERTMILL_DB_TEXT(DateAndTimeRow, enablentp), ALERTMILL_DB_TEXT(DateAndTimeRow, ntpserver)}};
+
+constexpr DbLayout kNetworkService{
+    "select enablessh,sshport,enableftp,ftpport,enabletftp,tftpport,httpscert,"
+    "webprotocol,webport,redirecturl,webexpiretime,extloginmode,emlloginmode "
+    "from networkservice",
+    {ALERTMILL_DB_TEXT(NetworkServiceRow, enablessh), ALERTMILL_DB_TEXT(NetworkServiceRow, sshport),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, enableftp), ALERTMILL_DB_TEXT(NetworkServiceRow, ftpport),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, enabletftp),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, tftpport),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, httpscert),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, webprotocol),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, webport),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, redirecturl),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, webexpiretime),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, extloginmode),
+     ALERTMILL_DB_TEXT(NetworkServiceRow, emlloginmode)}};
+
+constexpr DbLayout kL2tpSetting{
+    "select type,enable,serveraddr,port,username,password,maxmtu,maxmru,"
+    "useprofile from l2tpsetting",
+    {ALERTMILL_DB_TEXT(L2tpSettingRow, type), ALERTMILL_DB_TEXT(L2tpSettingRow, enable),
+     ALERTMILL_DB_TEXT(L2tpSettingRow, serveraddr), ALERTMILL_DB_TEXT(L2tpSettingRow, port),
+     ALERTMILL_DB_TEXT(L2tpSettingRow, username), ALERTMILL_DB_TEXT(L2tpSettingRow, password),
+     ALERTMILL_DB_TEXT(L2tpSettingRow, maxmtu), ALERTMILL_DB_TEXT(L2tpSettingRow, maxmru),
+     ALERTMILL_DB_TEXT(L2tpSettingRow, useprofile)}};
+
+constexpr DbLayout kOpenvpnSetting{
+    "select type,enable,serveraddr,serverport,protocol,device,username,"
+    "password,encryption,compression,proxyserver,proxyport,useprofile,"
+    "tlsauth,cacrt,clientcrt,clientkey,takey,tarname from openvpnsetting",
+    {ALERTMILL_DB_TEXT(OpenvpnSettingRow, type), ALERTMILL_DB_TEXT(OpenvpnSettingRow, enable),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, serveraddr),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, serverport),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, protocol), ALERTMILL_DB_TEXT(OpenvpnSettingRow, device),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, username), ALERTMILL_DB_TEXT(OpenvpnSettingRow, password),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, encryption),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, compression),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, proxyserver),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, proxyport),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, useprofile),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, tlsauth), ALERTMILL_DB_TEXT(OpenvpnSettingRow, cacrt),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, clientcrt),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, clientkey), ALERTMILL_DB_TEXT(OpenvpnSettingRow, takey),
+     ALERTMILL_DB_TEXT(OpenvpnSettingRow, tarname)}};
+
+constexpr DbLayout kIpsecSetting{
+    "select type,enable, negotiation , verification ,encryption ,dhgroup "
+    ",authentimodle ,privatekey,\t\tsharekey ,leftkey,rightkey,ikelifetime,"
+    "dpdenable ,dpdchktimes ,remoteip ,remotesubnet ,safeprotocol ,espverify "
+    ",\t\tespencryption , pfsenable ,ipseclifetime,useprofile ,dpdretrycount "
+    ",dpdtimeout,localid,remoteid from ipsecsetting",
+    {ALERTMILL_DB_TEXT(IpsecSettingRow, type),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, enable),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, negotiation),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, verification),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, encryption),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, dhgroup),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, authentimodle),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, privatekey),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, sharekey),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, leftkey),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, rightkey),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, ikelifetime),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, dpdenable),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, dpdchktimes),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, remoteip),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, remotesubnet),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, safeprotocol),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, espverify),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, espencryption),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, pfsenable),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, ipseclifetime),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, useprofile),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, dpdretrycount),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, dpdtimeout),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, localid),
+     ALERTMILL_DB_TEXT(IpsecSettingRow, remoteid)}};
+
+constexpr DbLayout kStorage{
+    "select id,enable,host,sharename,username,password,name from storage",
+    {ALERTMILL_DB_TEXT(StorageRow, id), ALERTMILL_DB_TEXT(StorageRow, enable),
+     ALERTMILL_DB_TEXT(StorageRow, host), ALERTMILL_DB_TEXT(StorageRow, sharename),
+     ALERTMILL_DB_TEXT(StorageRow, username), ALERTMILL_DB_TEXT(StorageRow, password),
+     ALERTMILL_DB_TEXT(StorageRow, name)}};
+
+// storage_get_last reads "select *": the columns of storage in table order,
+// which kStorage names.
+constexpr DbLayout kStorageLast{"SELECT * FROM storage  WHERE 1 ORDER BY `id` DESC LIMIT 0,1 ",
+                                kStorage};
+
+constexpr DbLayout kBasicNetwork{
+    "select hostname,mode,gwnic from basicnetwork",
+    {ALERTMILL_DB_TEXT(BasicNetworkRow, hostname), ALERTMILL_DB_TEXT(BasicNetworkRow, mode),
+     ALERTMILL_DB_TEXT(BasicNetworkRow, gwnic)}};
+
+constexpr DbLayout kFwGeneral{
+    "select enable,disableping,dropall from fwgeneral;",
+    {ALERTMILL_DB_TEXT(FwGeneralRow, enable), ALERTMILL_DB_TEXT(FwGeneralRow, disableping),
+     ALERTMILL_DB_TEXT(FwGeneralRow, dropall)}};
+
+constexpr DbLayout kSysDataLocation{
+    "select id,datatype,storagetype,storageslotid from sysdatalocation",
+    {ALERTMILL_DB_TEXT(SysDataLocationRow, id), ALERTMILL_DB_TEXT(SysDataLocationRow, datatype),
+     ALERTMILL_DB_TEXT(SysDataLocationRow, storagetype),
+     ALERTMILL_DB_TEXT(SysDataLocationRow, storageslotid)}};
+
+constexpr DbLayout kSysAutoClean{"select  maxnumberlog,keeplogday from sysautoclean",
+                                 {ALERTMILL_DB_TEXT(SysAutoCleanRow, maxnumberlog),
+                                  ALERTMILL_DB_TEXT(SysAutoCleanRow, keeplogday)}};
+
+constexpr DbLayout kFirmwareUpgrade{
+    "select autoupgrademode,autoupgradeweek,autoupgradehour from firmwareupgrade ",
+    {ALERTMILL_DB_TEXT(FirmwareUpgradeRow, autoupgrademode),
+     ALERTMILL_DB_TEXT(FirmwareUpgradeRow, autoupgradeweek),
+     ALERTMILL_DB_TEXT(FirmwareUpgradeRow, autoupgradehour)}};
+
+constexpr DbLayout kSyslogMode{"select syslogmode from syslog ",
+                               {ALERTMILL_DB_TEXT(SyslogModeRow, syslogmode)}};
+
+constexpr DbLayout kDatabaseGrant{
+    "select username,password,host,id from databasegrant",
+    {ALERTMILL_DB_TEXT(DatabaseGrantRow, username), ALERTMILL_DB_TEXT(DatabaseGrantRow, password),
+     ALERTMILL_DB_TEXT(DatabaseGrantRow, host), ALERTMILL_DB_TEXT(DatabaseGrantRow, id)}};
+
+constexpr DbLayout kUserManagement{
+    "select id,type,username,password,login,email,extensionid from usermanagement",
+    {ALERTMILL_DB_INTEGER(UserManagementRow, id), ALERTMILL_DB_TEXT(UserManagementRow, type),
+     ALERTMILL_DB_TEXT(UserManagementRow, username), ALERTMILL_DB_TEXT(UserManagementRow, password),
+     ALERTMILL_DB_TEXT(UserManagementRow, login), ALERTMILL_DB_TEXT(UserManagementRow, email),
+     ALERTMILL_DB_INTEGER(UserManagementRow, extensionid)}};
+
+constexpr DbLayout kLoginManage{
+    "select remoteIp,trytimes, date, state from loginmanage",
+    {ALERTMILL_DB_TEXT(LoginManageRow, remoteip), ALERTMILL_DB_TEXT(LoginManageRow, trytimes),
+     ALERTMILL_DB_TEXT(LoginManageRow, date), ALERTMILL_DB_TEXT(LoginManageRow, state)}};
+
+// The permission layouts and their selects come from the one list of
+// names in config_tables.h.
+#define ALERTMILL_SUMMARY_FIELD(name) ALERTMILL_DB_TEXT(UserPermissionsRow, name),
+#define ALERTMILL_FULL_FIELD(name) ALERTMILL_DB_TEXT(UserPermissionRow, name),
+
+constexpr DbLayout kUserPermissions{"select username" ALERTMILL_SUMMARY_PERMISSIONS(
+                                        ALERTMILL_PERMISSION_COLUMN) " from usermanagement",
+                                    {ALERTMILL_DB_TEXT(UserPermissionsRow, username),
+                                     ALERTMILL_SUMMARY_PERMISSIONS(ALERTMILL_SUMMARY_FIELD)}};
+
+// "select mesetting,...,diagnose from usermanagement": every permission
+// column, the list's leading comma left out.
+struct AllPermissionsSelect {
+  char text[sizeof "select " + sizeof kAllPermissionColumns + sizeof " from usermanagement"] = {};
+  constexpr AllPermissionsSelect() {
+    size_t at = 0;
+    for (const char *part : {"select ", kAllPermissionColumns + 1, " from usermanagement"}) {
+      while (*part != '\0') text[at++] = *part++;
+    }
+  }
 };
+constexpr AllPermissionsSelect kAllPermissionsSelect;
 
-constexpr DbField<MailboxSettingRow> kMailboxSettingFields[] = {
-    db_text<&MailboxSettingRow::email>(0),         db_text<&MailboxSettingRow::secret>(1),
-    db_text<&MailboxSettingRow::smtpserver>(2),    db_text<&MailboxSettingRow::port>(3),
-    db_text<&MailboxSettingRow::usessl>(4),        db_text<&MailboxSettingRow::fromlineoverride>(5),
-    db_text<&MailboxSettingRow::root>(6),          db_text<&MailboxSettingRow::rewritedomain>(7),
-    db_text<&MailboxSettingRow::pop3server>(8),    db_text<&MailboxSettingRow::pop3port>(9),
-    db_text<&MailboxSettingRow::pop3interval>(10), db_text<&MailboxSettingRow::pop3delemail>(11),
-    db_text<&MailboxSettingRow::sendername>(12),   db_text<&MailboxSettingRow::needauth>(13),
-};
+constexpr DbLayout kUserPermission{kAllPermissionsSelect.text,
+                                   {ALERTMILL_SUMMARY_PERMISSIONS(ALERTMILL_FULL_FIELD)
+                                        ALERTMILL_FURTHER_PERMISSIONS(ALERTMILL_FULL_FIELD)}};
 
-constexpr DbField<DdnsSettingRow> kDdnsSettingFields[] = {
-    db_text<&DdnsSettingRow::enableddns>(0),  db_text<&DdnsSettingRow::domain>(1),
-    db_text<&DdnsSettingRow::username>(2),    db_text<&DdnsSettingRow::password>(3),
-    db_text<&DdnsSettingRow::freednshash>(4), db_text<&DdnsSettingRow::ddnsserver>(5),
-};
-
-constexpr DbField<DateAndTimeRow> kDateAndTimeFields[] = {
-    db_text<&DateAndTimeRow::timezone>(0),
-    db_text<&DateAndTimeRow::enabledst>(1),
-    db_text<&DateAndTimeRow::enablentp>(2),
-    db_text<&DateAndTimeRow::ntpserver>(3),
-};
-
-constexpr DbField<NetworkServiceRow> kNetworkServiceFields[] = {
-    db_text<&NetworkServiceRow::enablessh>(0),      db_text<&NetworkServiceRow::sshport>(1),
-    db_text<&NetworkServiceRow::enableftp>(2),      db_text<&NetworkServiceRow::ftpport>(3),
-    db_text<&NetworkServiceRow::enabletftp>(4),     db_text<&NetworkServiceRow::tftpport>(5),
-    db_text<&NetworkServiceRow::httpscert>(6),      db_text<&NetworkServiceRow::webprotocol>(7),
-    db_text<&NetworkServiceRow::webport>(8),        db_text<&NetworkServiceRow::redirecturl>(9),
-    db_text<&NetworkServiceRow::webexpiretime>(10), db_text<&NetworkServiceRow::extloginmode>(11),
-    db_text<&NetworkServiceRow::emlloginmode>(12),
-};
-
-constexpr DbField<L2tpSettingRow> kL2tpSettingFields[] = {
-    db_text<&L2tpSettingRow::type>(0),       db_text<&L2tpSettingRow::enable>(1),
-    db_text<&L2tpSettingRow::serveraddr>(2), db_text<&L2tpSettingRow::port>(3),
-    db_text<&L2tpSettingRow::username>(4),   db_text<&L2tpSettingRow::password>(5),
-    db_text<&L2tpSettingRow::maxmtu>(6),     db_text<&L2tpSettingRow::maxmru>(7),
-    db_text<&L2tpSettingRow::useprofile>(8),
-};
-
-constexpr DbField<OpenvpnSettingRow> kOpenvpnSettingFields[] = {
-    db_text<&OpenvpnSettingRow::type>(0),        db_text<&OpenvpnSettingRow::serveraddr>(2),
-    db_text<&OpenvpnSettingRow::serverport>(3),  db_text<&OpenvpnSettingRow::protocol>(4),
-    db_text<&OpenvpnSettingRow::device>(5),      db_text<&OpenvpnSettingRow::username>(6),
-    db_text<&OpenvpnSettingRow::password>(7),    db_text<&OpenvpnSettingRow::encryption>(8),
-    db_text<&OpenvpnSettingRow::compression>(9), db_text<&OpenvpnSettingRow::proxyserver>(10),
-    db_text<&OpenvpnSettingRow::proxyport>(11),  db_text<&OpenvpnSettingRow::enable>(1),
-    db_text<&OpenvpnSettingRow::useprofile>(12), db_text<&OpenvpnSettingRow::tlsauth>(13),
-    db_text<&OpenvpnSettingRow::cacrt>(14),      db_text<&OpenvpnSettingRow::clientcrt>(15),
-    db_text<&OpenvpnSettingRow::clientkey>(16),  db_text<&OpenvpnSettingRow::takey>(17),
-    db_text<&OpenvpnSettingRow::tarname>(18),
-};
-
-constexpr DbField<IpsecSettingRow> kIpsecSettingFields[] = {
-    db_text<&IpsecSettingRow::type>(0),           db_text<&IpsecSettingRow::enable>(1),
-    db_text<&IpsecSettingRow::negotiation>(2),    db_text<&IpsecSettingRow::verification>(3),
-    db_text<&IpsecSettingRow::encryption>(4),     db_text<&IpsecSettingRow::dhgroup>(5),
-    db_text<&IpsecSettingRow::authentimodle>(6),  db_text<&IpsecSettingRow::privatekey>(7),
-    db_text<&IpsecSettingRow::sharekey>(8),       db_text<&IpsecSettingRow::leftkey>(9),
-    db_text<&IpsecSettingRow::rightkey>(10),      db_text<&IpsecSettingRow::ikelifetime>(11),
-    db_text<&IpsecSettingRow::dpdenable>(12),     db_text<&IpsecSettingRow::dpdchktimes>(13),
-    db_text<&IpsecSettingRow::dpdretrycount>(22), db_text<&IpsecSettingRow::dpdtimeout>(23),
-    db_text<&IpsecSettingRow::remoteip>(14),      db_text<&IpsecSettingRow::remotesubnet>(15),
-    db_text<&IpsecSettingRow::safeprotocol>(16),  db_text<&IpsecSettingRow::espverify>(17),
-    db_text<&IpsecSettingRow::espencryption>(18), db_text<&IpsecSettingRow::pfsenable>(19),
-    db_text<&IpsecSettingRow::ipseclifetime>(20), db_text<&IpsecSettingRow::localid>(24),
-    db_text<&IpsecSettingRow::remoteid>(25),      db_text<&IpsecSettingRow::useprofile>(21),
-};
-
-// Also the layout of storage_get_last's "select *", by column position.
-constexpr DbField<StorageRow> kStorageFields[] = {
-    db_text<&StorageRow::id>(0),        db_text<&StorageRow::name>(6),
-    db_text<&StorageRow::enable>(1),    db_text<&StorageRow::host>(2),
-    db_text<&StorageRow::sharename>(3), db_text<&StorageRow::username>(4),
-    db_text<&StorageRow::password>(5),
-};
-
-constexpr DbField<BasicNetworkRow> kBasicNetworkFields[] = {
-    db_text<&BasicNetworkRow::hostname>(0),
-    db_text<&BasicNetworkRow::mode>(1),
-    db_text<&BasicNetworkRow::gwnic>(2),
-};
-
-constexpr DbField<FwGeneralRow> kFwGeneralFields[] = {
-    db_text<&FwGeneralRow::enable>(0),
-    db_text<&FwGeneralRow::disableping>(1),
-    db_text<&FwGeneralRow::dropall>(2),
-};
-
-constexpr DbField<SysDataLocationRow> kSysDataLocationFields[] = {
-    db_text<&SysDataLocationRow::id>(0),
-    db_text<&SysDataLocationRow::datatype>(1),
-    db_text<&SysDataLocationRow::storagetype>(2),
-    db_text<&SysDataLocationRow::storageslotid>(3),
-};
-
-constexpr DbField<SysAutoCleanRow> kSysAutoCleanFields[] = {
-    db_text<&SysAutoCleanRow::maxnumberlog>(0),
-    db_text<&SysAutoCleanRow::keeplogday>(1),
-};
-
-constexpr DbField<FirmwareUpgradeRow> kFirmwareUpgradeFields[] = {
-    db_text<&FirmwareUpgradeRow::autoupgrademode>(0),
-    db_text<&FirmwareUpgradeRow::autoupgradeweek>(1),
-    db_text<&FirmwareUpgradeRow::autoupgradehour>(2),
-};
-
-constexpr DbField<SyslogModeRow> kSyslogModeFields[] = {
-    db_text<&SyslogModeRow::syslogmode>(0),
-};
-
-constexpr DbField<DatabaseGrantRow> kDatabaseGrantFields[] = {
-    db_text<&DatabaseGrantRow::id>(3),
-    db_text<&DatabaseGrantRow::username>(0),
-    db_text<&DatabaseGrantRow::password>(1),
-    db_text<&DatabaseGrantRow::host>(2),
-};
-
-constexpr DbField<UserManagementRow> kUserManagementFields[] = {
-    db_text<&UserManagementRow::username>(2),       db_text<&UserManagementRow::password>(3),
-    db_text<&UserManagementRow::login>(4),          db_text<&UserManagementRow::email>(5),
-    db_text<&UserManagementRow::type>(1),           db_integer<&UserManagementRow::id>(0),
-    db_integer<&UserManagementRow::extensionid>(6),
-};
-
-constexpr DbField<LoginManageRow> kLoginManageFields[] = {
-    db_text<&LoginManageRow::remoteip>(0),
-    db_text<&LoginManageRow::trytimes>(1),
-    db_text<&LoginManageRow::date>(2),
-    db_text<&LoginManageRow::state>(3),
-};
-
-// The permission columns' numbers in their select, generated from the one
-// list of names with the records and select lists.
-#define ALERTMILL_PERMISSION_NUMBER(name) name,
-#define ALERTMILL_SUMMARY_FIELD(name) db_text<&UserPermissionsRow::name>(permission::name + 1),
-#define ALERTMILL_FULL_FIELD(name) db_text<&UserPermissionRow::name>(permission::name),
-
-namespace permission {
-enum Column : int {
-  ALERTMILL_SUMMARY_PERMISSIONS(ALERTMILL_PERMISSION_NUMBER)
-      ALERTMILL_FURTHER_PERMISSIONS(ALERTMILL_PERMISSION_NUMBER)
-};
-}  // namespace permission
-
-constexpr DbField<UserPermissionsRow> kUserPermissionsFields[] = {
-    db_text<&UserPermissionsRow::username>(0),
-    ALERTMILL_SUMMARY_PERMISSIONS(ALERTMILL_SUMMARY_FIELD)};
-constexpr DbField<UserPermissionRow> kUserPermissionFields[] = {ALERTMILL_SUMMARY_PERMISSIONS(
-    ALERTMILL_FULL_FIELD) ALERTMILL_FURTHER_PERMISSIONS(ALERTMILL_FULL_FIELD)};
-
-#undef ALERTMILL_PERMISSION_NUMBER
 #undef ALERTMILL_SUMMARY_FIELD
 #undef ALERTMILL_FULL_FIELD
 
-static_assert(std::size(kUserPermissionsFields) == 40);
-static_assert(std::size(kUserPermissionFields) == 53);
 // A summary statement for the longest user name (63 characters) still fits.
-static_assert(sizeof "select username from usermanagement where username='';" +
-                  sizeof kSummaryPermissionColumns + 63 <=
-              512 + 2);
+static_assert(std::char_traits<char>::length(kUserPermissions.sql()) +
+                  sizeof " where username='';" - 1 + 63 <
+              512);
 
-constexpr DbField<AppSettingRow> kAppSettingFields[] = {
-    db_text<&AppSettingRow::autoupgradeweek>(0),
-    db_text<&AppSettingRow::autoupgradehour>(1),
-};
+constexpr DbLayout kAppSetting{"select autoupgradeweek,autoupgradehour from appsetting ",
+                               {ALERTMILL_DB_TEXT(AppSettingRow, autoupgradeweek),
+                                ALERTMILL_DB_TEXT(AppSettingRow, autoupgradehour)}};
 
-constexpr DbField<HostStandbyRow> kHostStandbyFields[] = {
-    db_text<&HostStandbyRow::enable>(0),      db_text<&HostStandbyRow::mode>(1),
-    db_text<&HostStandbyRow::hostname>(2),    db_text<&HostStandbyRow::ipaddress>(3),
-    db_text<&HostStandbyRow::authkeys>(4),    db_text<&HostStandbyRow::vipaddress>(5),
-    db_text<&HostStandbyRow::vnetmask>(6),    db_text<&HostStandbyRow::pingnodes>(7),
-    db_text<&HostStandbyRow::keepalive>(8),   db_text<&HostStandbyRow::deadtime>(9),
-    db_text<&HostStandbyRow::reboottime>(10), db_text<&HostStandbyRow::synctime>(11),
-    db_text<&HostStandbyRow::hbudpport>(12),  db_text<&HostStandbyRow::stoption>(15),
-    db_text<&HostStandbyRow::syncuser>(13),   db_text<&HostStandbyRow::syncpass>(14),
-};
+constexpr DbLayout kHostStandby{
+    "select enable,mode,hostname,ipaddress,authkeys,vipaddress,vnetmask,"
+    "pingnodes,keepalive,deadtime,reboottime,synctime,hbudpport,syncuser,"
+    "syncpass,stoption from hoststandby;",
+    {ALERTMILL_DB_TEXT(HostStandbyRow, enable), ALERTMILL_DB_TEXT(HostStandbyRow, mode),
+     ALERTMILL_DB_TEXT(HostStandbyRow, hostname), ALERTMILL_DB_TEXT(HostStandbyRow, ipaddress),
+     ALERTMILL_DB_TEXT(HostStandbyRow, authkeys), ALERTMILL_DB_TEXT(HostStandbyRow, vipaddress),
+     ALERTMILL_DB_TEXT(HostStandbyRow, vnetmask), ALERTMILL_DB_TEXT(HostStandbyRow, pingnodes),
+     ALERTMILL_DB_TEXT(HostStandbyRow, keepalive), ALERTMILL_DB_TEXT(HostStandbyRow, deadtime),
+     ALERTMILL_DB_TEXT(HostStandbyRow, reboottime), ALERTMILL_DB_TEXT(HostStandbyRow, synctime),
+     ALERTMILL_DB_TEXT(HostStandbyRow, hbudpport), ALERTMILL_DB_TEXT(HostStandbyRow, syncuser),
+     ALERTMILL_DB_TEXT(HostStandbyRow, syncpass), ALERTMILL_DB_TEXT(HostStandbyRow, stoption)}};
 
-constexpr DbField<ShareSettingRow> kShareSettingFields[] = {
-    db_text<&ShareSettingRow::enable>(0),       db_text<&ShareSettingRow::sharename>(1),
-    db_text<&ShareSettingRow::username>(2),     db_text<&ShareSettingRow::password>(3),
-    db_text<&ShareSettingRow::enabledelete>(4),
-};
+constexpr DbLayout kShareSetting{
+    "select enable,sharename,username,password,enabledelete from sharesetting;",
+    {ALERTMILL_DB_TEXT(ShareSettingRow, enable), ALERTMILL_DB_TEXT(ShareSettingRow, sharename),
+     ALERTMILL_DB_TEXT(ShareSettingRow, username), ALERTMILL_DB_TEXT(ShareSettingRow, password),
+     ALERTMILL_DB_TEXT(ShareSettingRow, enabledelete)}};
 
-constexpr DbField<BackupScheduleRow> kBackupScheduleFields[] = {
-    db_text<&BackupScheduleRow::enable>(0),        db_text<&BackupScheduleRow::backuptime>(1),
-    db_text<&BackupScheduleRow::storagetype>(2),   db_text<&BackupScheduleRow::backupmaxnumber>(3),
-    db_text<&BackupScheduleRow::backupidx>(4),     db_text<&BackupScheduleRow::prefixfile>(5),
-    db_text<&BackupScheduleRow::storagetypeid>(6), db_text<&BackupScheduleRow::setbackuptime>(7),
-};
+constexpr DbLayout kBackupSchedule{
+    "select enable,backuptime,storagetype,backupmaxnumber,backupidx,prefixfile,"
+    "storagetypeid,setbackuptime from backupschedule;",
+    {ALERTMILL_DB_TEXT(BackupScheduleRow, enable), ALERTMILL_DB_TEXT(BackupScheduleRow, backuptime),
+     ALERTMILL_DB_TEXT(BackupScheduleRow, storagetype),
+     ALERTMILL_DB_TEXT(BackupScheduleRow, backupmaxnumber),
+     ALERTMILL_DB_TEXT(BackupScheduleRow, backupidx),
+     ALERTMILL_DB_TEXT(BackupScheduleRow, prefixfile),
+     ALERTMILL_DB_TEXT(BackupScheduleRow, storagetypeid),
+     ALERTMILL_DB_TEXT(BackupScheduleRow, setbackuptime)}};
 
-constexpr DbField<StaticRouteRow> kStaticRouteFields[] = {
-    db_text<&StaticRouteRow::id>(0),          db_text<&StaticRouteRow::destination>(1),
-    db_text<&StaticRouteRow::subnet>(2),      db_text<&StaticRouteRow::gateway>(3),
-    db_text<&StaticRouteRow::metric>(4),      db_text<&StaticRouteRow::iface>(5),
-    db_text<&StaticRouteRow::description>(6),
-};
+constexpr DbLayout kStaticRoute{
+    "select id,destination,subnet,gateway,metric,iface,description from staticroute",
+    {ALERTMILL_DB_TEXT(StaticRouteRow, id), ALERTMILL_DB_TEXT(StaticRouteRow, destination),
+     ALERTMILL_DB_TEXT(StaticRouteRow, subnet), ALERTMILL_DB_TEXT(StaticRouteRow, gateway),
+     ALERTMILL_DB_TEXT(StaticRouteRow, metric), ALERTMILL_DB_TEXT(StaticRouteRow, iface),
+     ALERTMILL_DB_TEXT(StaticRouteRow, description)}};
 
-constexpr DbField<NicSettingRow> kNicSettingFields[] = {
-    db_text<&NicSettingRow::id>(0),
-    db_text<&NicSettingRow::iface>(1),
-    db_text<&NicSettingRow::type>(2),
-    db_text<&NicSettingRow::ipaddress>(3),
-    db_text<&NicSettingRow::netmask>(4),
-    db_text<&NicSettingRow::gateway>(5),
-    db_text<&NicSettingRow::dns1>(6),
-    db_text<&NicSettingRow::dns2>(7),
-    db_text<&NicSettingRow::ipaddress2>(8),
-    db_text<&NicSettingRow::netmask2>(9),
-    db_text<&NicSettingRow::pppoeusername>(10),
-    db_text<&NicSettingRow::pppoepassword>(11),
-    db_text<&NicSettingRow::enablevlan>(12),
-    db_text<&NicSettingRow::vlanid>(13),
-    db_text<&NicSettingRow::vlanpriority>(14),
-};
+constexpr DbLayout kNicSetting{
+    "select id,iface,type,ipaddress,netmask,gateway,dns1,dns2,ipaddress2,netmask2,"
+    "pppoeusername,pppoepassword,enablevlan,vlanid,vlanpriority from nicsetting",
+    {ALERTMILL_DB_TEXT(NicSettingRow, id), ALERTMILL_DB_TEXT(NicSettingRow, iface),
+     ALERTMILL_DB_TEXT(NicSettingRow, type), ALERTMILL_DB_TEXT(NicSettingRow, ipaddress),
+     ALERTMILL_DB_TEXT(NicSettingRow, netmask), ALERTMILL_DB_TEXT(NicSettingRow, gateway),
+     ALERTMILL_DB_TEXT(NicSettingRow, dns1), ALERTMILL_DB_TEXT(NicSettingRow, dns2),
+     ALERTMILL_DB_TEXT(NicSettingRow, ipaddress2), ALERTMILL_DB_TEXT(NicSettingRow, netmask2),
+     ALERTMILL_DB_TEXT(NicSettingRow, pppoeusername),
+     ALERTMILL_DB_TEXT(NicSettingRow, pppoepassword), ALERTMILL_DB_TEXT(NicSettingRow, enablevlan),
+     ALERTMILL_DB_TEXT(NicSettingRow, vlanid), ALERTMILL_DB_TEXT(NicSettingRow, vlanpriority)}};
 
-constexpr DbField<FwCommonRuleRow> kFwCommonRuleFields[] = {
-    db_text<&FwCommonRuleRow::id>(0),       db_text<&FwCommonRuleRow::pos>(1),
-    db_text<&FwCommonRuleRow::rulename>(2), db_text<&FwCommonRuleRow::fwdescribe>(3),
-    db_text<&FwCommonRuleRow::protocol>(4), db_text<&FwCommonRuleRow::port>(5),
-    db_text<&FwCommonRuleRow::ip>(6),       db_text<&FwCommonRuleRow::mac>(7),
-    db_text<&FwCommonRuleRow::action>(8),
-};
+constexpr DbLayout kFwCommonRule{
+    "select id,pos,rulename,fwdescribe,protocol,port,ip,mac,action from "
+    "fwcommonrule order by action,pos asc;",
+    {ALERTMILL_DB_TEXT(FwCommonRuleRow, id), ALERTMILL_DB_TEXT(FwCommonRuleRow, pos),
+     ALERTMILL_DB_TEXT(FwCommonRuleRow, rulename), ALERTMILL_DB_TEXT(FwCommonRuleRow, fwdescribe),
+     ALERTMILL_DB_TEXT(FwCommonRuleRow, protocol), ALERTMILL_DB_TEXT(FwCommonRuleRow, port),
+     ALERTMILL_DB_TEXT(FwCommonRuleRow, ip), ALERTMILL_DB_TEXT(FwCommonRuleRow, mac),
+     ALERTMILL_DB_TEXT(FwCommonRuleRow, action)}};
 
-constexpr DbField<FwIpBlacklistRuleRow> kFwIpBlacklistRuleFields[] = {
-    db_text<&FwIpBlacklistRuleRow::id>(0),         db_text<&FwIpBlacklistRuleRow::rulename>(1),
-    db_text<&FwIpBlacklistRuleRow::type>(2),       db_text<&FwIpBlacklistRuleRow::port>(3),
-    db_text<&FwIpBlacklistRuleRow::protocol>(4),   db_text<&FwIpBlacklistRuleRow::packets>(5),
-    db_text<&FwIpBlacklistRuleRow::fwinterval>(6),
-};
+constexpr DbLayout kFwIpBlacklistRule{
+    "select id,rulename,type,port,protocol,packets,fwinterval from "
+    "fwipblacklistrule order by protocol,port;",
+    {ALERTMILL_DB_TEXT(FwIpBlacklistRuleRow, id), ALERTMILL_DB_TEXT(FwIpBlacklistRuleRow, rulename),
+     ALERTMILL_DB_TEXT(FwIpBlacklistRuleRow, type), ALERTMILL_DB_TEXT(FwIpBlacklistRuleRow, port),
+     ALERTMILL_DB_TEXT(FwIpBlacklistRuleRow, protocol),
+     ALERTMILL_DB_TEXT(FwIpBlacklistRuleRow, packets),
+     ALERTMILL_DB_TEXT(FwIpBlacklistRuleRow, fwinterval)}};
 
-constexpr DbField<FwIpBlacklistRow> kFwIpBlacklistFields[] = {
-    db_text<&FwIpBlacklistRow::id>(0),       db_text<&FwIpBlacklistRow::datetime>(1),
-    db_text<&FwIpBlacklistRow::protocol>(2), db_text<&FwIpBlacklistRow::srcip>(3),
-    db_text<&FwIpBlacklistRow::dstport>(4),  db_text<&FwIpBlacklistRow::interface>(5),
-    db_text<&FwIpBlacklistRow::macaddr>(6),  db_text<&FwIpBlacklistRow::sourceflag>(7),
-};
+constexpr DbLayout kFwIpBlacklist{
+    "select id,datetime,protocol,srcip,dstport,interface,macaddr,sourceflag from "
+    "fwipblacklist",
+    {ALERTMILL_DB_TEXT(FwIpBlacklistRow, id), ALERTMILL_DB_TEXT(FwIpBlacklistRow, datetime),
+     ALERTMILL_DB_TEXT(FwIpBlacklistRow, protocol), ALERTMILL_DB_TEXT(FwIpBlacklistRow, srcip),
+     ALERTMILL_DB_TEXT(FwIpBlacklistRow, dstport), ALERTMILL_DB_TEXT(FwIpBlacklistRow, interface),
+     ALERTMILL_DB_TEXT(FwIpBlacklistRow, macaddr),
+     ALERTMILL_DB_TEXT(FwIpBlacklistRow, sourceflag)}};
 
-constexpr DbField<EventContactRow> kEventContactFields[] = {
-    db_text<&EventContactRow::id>(0),
-    db_text<&EventContactRow::contact>(2),
-    db_text<&EventContactRow::extensionid>(1),
-    db_text<&EventContactRow::enableemail>(3),
-    db_text<&EventContactRow::enablesms>(4),
-    db_text<&EventContactRow::enablemobile>(5),
-    db_text<&EventContactRow::enableextension>(6),
-    db_text<&EventContactRow::enablewechat>(7),
-    db_text<&EventContactRow::email>(8),
-    db_text<&EventContactRow::mobileprefix>(9),
-    db_text<&EventContactRow::mobile>(10),
-    db_text<&EventContactRow::wechat>(11),
-};
+constexpr DbLayout kEventContact{
+    "select id,extensionid,contact,enableemail,enablesms,enablemobile,"
+    "enableextension,enablewechat,email,mobileprefix,mobile,wechat from "
+    "eventcontact;",
+    {ALERTMILL_DB_TEXT(EventContactRow, id), ALERTMILL_DB_TEXT(EventContactRow, extensionid),
+     ALERTMILL_DB_TEXT(EventContactRow, contact), ALERTMILL_DB_TEXT(EventContactRow, enableemail),
+     ALERTMILL_DB_TEXT(EventContactRow, enablesms),
+     ALERTMILL_DB_TEXT(EventContactRow, enablemobile),
+     ALERTMILL_DB_TEXT(EventContactRow, enableextension),
+     ALERTMILL_DB_TEXT(EventContactRow, enablewechat), ALERTMILL_DB_TEXT(EventContactRow, email),
+     ALERTMILL_DB_TEXT(EventContactRow, mobileprefix), ALERTMILL_DB_TEXT(EventContactRow, mobile),
+     ALERTMILL_DB_TEXT(EventContactRow, wechat)}};
 
-constexpr DbField<AppCenterRow> kAppCenterFields[] = {
-    db_text<&AppCenterRow::app>(0),
-    db_text<&AppCenterRow::autoupgrade>(1),
-};
+constexpr DbLayout kAppCenter{
+    "select app, autoupgrade from appcenter where type <2 and localversion != "
+    "\"0.0.0\" and localversion is not null and localversion !=\"\";",
+    {ALERTMILL_DB_TEXT(AppCenterRow, app), ALERTMILL_DB_TEXT(AppCenterRow, autoupgrade)}};
 
-constexpr DbField<WebPrivilegeRow> kWebPrivilegeFields[] = {
-    db_text<&WebPrivilegeRow::id>(0),     db_text<&WebPrivilegeRow::name>(1),
-    db_text<&WebPrivilegeRow::frame>(2),  db_text<&WebPrivilegeRow::privilege>(3),
-    db_text<&WebPrivilegeRow::level1>(4), db_text<&WebPrivilegeRow::level2>(5),
-    db_text<&WebPrivilegeRow::level3>(6), db_text<&WebPrivilegeRow::privilegetab>(7),
-};
+constexpr DbLayout kWebPrivilege{
+    "select id,name,frame,privilege,level1,level2,level3,privilegetab from webprivilege",
+    {ALERTMILL_DB_TEXT(WebPrivilegeRow, id), ALERTMILL_DB_TEXT(WebPrivilegeRow, name),
+     ALERTMILL_DB_TEXT(WebPrivilegeRow, frame), ALERTMILL_DB_TEXT(WebPrivilegeRow, privilege),
+     ALERTMILL_DB_TEXT(WebPrivilegeRow, level1), ALERTMILL_DB_TEXT(WebPrivilegeRow, level2),
+     ALERTMILL_DB_TEXT(WebPrivilegeRow, level3), ALERTMILL_DB_TEXT(WebPrivilegeRow, privilegetab)}};
 
 }  // namespace
 
 // Row reads.
 
-int dhcpserver_get(DhcpServerRow **row) {
-  return read_row<256>(row, true, kRowRead, kDhcpServerFields,
-                       "select enable,routers,subnetmask,dns1,dns2,ipfrom,ipto,ntpserver,"
-                       "tftpserver,default_leasetime,max_leasetime from dhcpserver");
-}
+int dhcpserver_get(DhcpServerRow **row) { return db_read_row(row, kDhcpServer, kRowRead); }
 
 int mailboxsetting_get(MailboxSettingRow **row) {
-  return read_row<512>(row, true, kRowRead, kMailboxSettingFields,
-                       "select email ,secret,smtpserver,port ,usessl ,fromlineoverride ,root "
-                       ",rewritedomain,pop3server ,pop3port,pop3interval,pop3delemail,sendername,"
-                       "needauth from mailboxsetting");
+  return db_read_row(row, kMailboxSetting, kRowRead);
 }
 
-int ddnssetting_get(DdnsSettingRow **row) {
-  return read_row<256>(
-      row, true, kRowRead, kDdnsSettingFields,
-      "select enableddns,domain,username,password,freednshash,ddnsserver from ddnssetting");
-}
+int ddnssetting_get(DdnsSettingRow **row) { return db_read_row(row, kDdnsSetting, kRowRead); }
 
-int dateandtime_get(DateAndTimeRow **row) {
-  return read_row<256>(row, true, kRowRead, kDateAndTimeFields,
-                       "select timezone,enabledst,enablentp,ntpserver from dateandtime");
-}
+int dateandtime_get(DateAndTimeRow **row) { return db_read_row(row, kDateAndTime, kRowRead); }
 
 int networkservice_get(NetworkServiceRow **row) {
-  return read_row<256>(row, true, kRowRead, kNetworkServiceFields,
-                       "select enablessh,sshport,enableftp,ftpport,enabletftp,tftpport,httpscert,"
-                       "webprotocol,webport,redirecturl,webexpiretime,extloginmode,emlloginmode "
-                       "from networkservice");
+  return db_read_row(row, kNetworkService, kRowRead);
 }
 
-int l2tpsetting_get(L2tpSettingRow **row) {
-  return read_row<512>(row, true, kRowRead, kL2tpSettingFields,
-                       "select type,enable,serveraddr,port,username,password,maxmtu,maxmru,"
-                       "useprofile from l2tpsetting");
-}
+int l2tpsetting_get(L2tpSettingRow **row) { return db_read_row(row, kL2tpSetting, kRowRead); }
 
 int openvpnsetting_get(OpenvpnSettingRow **row) {
-  return read_row<512>(row, true, kOpenvpnRead, kOpenvpnSettingFields,
-                       "select type,enable,serveraddr,serverport,protocol,device,username,"
-                       "password,encryption,compression,proxyserver,proxyport,useprofile,"
-                       "tlsauth,cacrt,clientcrt,clientkey,takey,tarname from openvpnsetting");
+  return db_read_row(row, kOpenvpnSetting, kOpenvpnRead);
 }
 
-int ipsecsetting_get(IpsecSettingRow **row) {
-  return read_row<512>(row, true, kRowRead, kIpsecSettingFields,
-                       "select type,enable, negotiation , verification ,encryption ,dhgroup "
-                       ",authentimodle ,privatekey,\t\tsharekey ,leftkey,rightkey,ikelifetime,"
-                       "dpdenable ,dpdchktimes ,remoteip ,remotesubnet ,safeprotocol ,espverify "
-                       ",\t\tespencryption , pfsenable ,ipseclifetime,useprofile ,dpdretrycount "
-                       ",dpdtimeout,localid,remoteid from ipsecsetting");
-}
+int ipsecsetting_get(IpsecSettingRow **row) { return db_read_row(row, kIpsecSetting, kRowRead); }
 
 int storage_get(StorageRow **row, int id) {
-  return read_row<256>(row, true, kNumberedRowRead, kStorageFields,
-                       "select id,enable,host,sharename,username,password,name from storage "
-                       "where id=%d",
-                       id);
+  return db_read_row(row, db_select<256>(kStorage, " where id=%d", id), kNumberedRowRead);
 }
 
-int storage_get_last(StorageRow **row) {
-  return read_row<256>(row, true, kNumberedRowRead, kStorageFields,
-                       "SELECT * FROM storage  WHERE 1 ORDER BY `id` DESC LIMIT 0,1 ");
-}
+int storage_get_last(StorageRow **row) { return db_read_row(row, kStorageLast, kNumberedRowRead); }
 
-int basicnetwork_get(BasicNetworkRow **row) {
-  return read_row<256>(row, true, kRowRead, kBasicNetworkFields,
-                       "select hostname,mode,gwnic from basicnetwork");
-}
+int basicnetwork_get(BasicNetworkRow **row) { return db_read_row(row, kBasicNetwork, kRowRead); }
 
-int fwgeneral_get(FwGeneralRow **row) {
-  return read_row<256>(row, true, kRowRead, kFwGeneralFields,
-                       "select enable,disableping,dropall from fwgeneral;");
-}
+int fwgeneral_get(FwGeneralRow **row) { return db_read_row(row, kFwGeneral, kRowRead); }
 
 int sysdatalocation_get(SysDataLocationRow **row, const char *datatype) {
-  return read_row<256>(row, datatype != nullptr, kRowRead, kSysDataLocationFields,
-                       "select id,datatype,storagetype,storageslotid from sysdatalocation where "
-                       "datatype='%s';",
-                       datatype);
+  return db_read_row(row, db_select<256>(kSysDataLocation, " where datatype='%s';", datatype),
+                     kRowRead, datatype != nullptr);
 }
 
-int sysautoclean_get(SysAutoCleanRow **row) {
-  return read_row<512>(row, true, kRowRead, kSysAutoCleanFields,
-                       "select  maxnumberlog,keeplogday from sysautoclean");
-}
+int sysautoclean_get(SysAutoCleanRow **row) { return db_read_row(row, kSysAutoClean, kRowRead); }
 
 int firmwareupgrade_get(FirmwareUpgradeRow **row) {
-  return read_row<256>(row, true, kRowRead, kFirmwareUpgradeFields,
-                       "select autoupgrademode,autoupgradeweek,autoupgradehour from "
-                       "firmwareupgrade ");
+  return db_read_row(row, kFirmwareUpgrade, kRowRead);
 }
 
-int syslogmode_get(SyslogModeRow **row) {
-  return read_row<256>(row, true, kRowRead, kSyslogModeFields, "select syslogmode from syslog ");
-}
+int syslogmode_get(SyslogModeRow **row) { return db_read_row(row, kSyslogMode, kRowRead); }
 
 int databasegrant_get(DatabaseGrantRow **row, const char *id) {
-  return read_row<256>(row, id != nullptr, kRowRead, kDatabaseGrantFields,
-                       "select username,password,host,id from databasegrant where id='%s' ", id);
+  return db_read_row(row, db_select<256>(kDatabaseGrant, " where id='%s' ", id), kRowRead,
+                     id != nullptr);
 }
 
 int databasegrant_get_last(DatabaseGrantRow **row) {
-  return read_row<256>(row, true, kRowRead, kDatabaseGrantFields,
-                       "select username,password,host,id from databasegrant order by id desc "
-                       "limit 0,1;");
+  return db_read_row(row, db_select<256>(kDatabaseGrant, " order by id desc limit 0,1;"), kRowRead);
 }
 
 int usermanagement_get_by_username(UserManagementRow **row, const char *username) {
-  return read_row<512>(row, username != nullptr, kUserRead, kUserManagementFields,
-                       "select id,type,username,password,login,email,extensionid from "
-                       "usermanagement where binary username='%s';",
-                       username);
+  return db_read_row(row, db_select<512>(kUserManagement, " where binary username='%s';", username),
+                     kUserRead, username != nullptr);
 }
 
 int usermanagement_get_by_email(UserManagementRow **row, const char *email) {
-  return read_row<512>(row, email != nullptr, kUserRead, kUserManagementFields,
-                       "select id,type,username,password,login,email,extensionid from "
-                       "usermanagement where binary email='%s';",
-                       email);
+  return db_read_row(row, db_select<512>(kUserManagement, " where binary email='%s';", email),
+                     kUserRead, email != nullptr);
 }
 
 int loginmanage_get(LoginManageRow **row, const char *remoteip) {
-  return read_row<512>(row, remoteip != nullptr, kRowRead, kLoginManageFields,
-                       "select remoteIp,trytimes, date, state from loginmanage where "
-                       "remoteip='%s'",
-                       remoteip);
+  return db_read_row(row, db_select<512>(kLoginManage, " where remoteip='%s'", remoteip), kRowRead,
+                     remoteip != nullptr);
 }
 
 int usermanagement_get_permissions(UserPermissionsRow **row, const char *username) {
-  return read_row<512>(row, username != nullptr, kRowRead, kUserPermissionsFields,
-                       "select username%s from usermanagement where username='%s';",
-                       kSummaryPermissionColumns, username);
+  return db_read_row(row, db_select<512>(kUserPermissions, " where username='%s';", username),
+                     kRowRead, username != nullptr);
 }
 
-int appsetting_get(AppSettingRow **row) {
-  return read_row<256>(row, true, kRowRead, kAppSettingFields,
-                       "select autoupgradeweek,autoupgradehour from appsetting ");
-}
+int appsetting_get(AppSettingRow **row) { return db_read_row(row, kAppSetting, kRowRead); }
 
-int hoststandby_get(HostStandbyRow **row) {
-  return read_row<512>(row, true, kRowRead, kHostStandbyFields,
-                       "select enable,mode,hostname,ipaddress,authkeys,vipaddress,vnetmask,"
-                       "pingnodes,keepalive,deadtime,reboottime,synctime,hbudpport,syncuser,"
-                       "syncpass,stoption from hoststandby;");
-}
+int hoststandby_get(HostStandbyRow **row) { return db_read_row(row, kHostStandby, kRowRead); }
 
-int sharesetting_get(ShareSettingRow **row) {
-  return read_row<256>(row, true, kRowRead, kShareSettingFields,
-                       "select enable,sharename,username,password,enabledelete from sharesetting;");
-}
+int sharesetting_get(ShareSettingRow **row) { return db_read_row(row, kShareSetting, kRowRead); }
 
 int backupschedule_get(BackupScheduleRow **row) {
-  return read_row<256>(row, true, kRowRead, kBackupScheduleFields,
-                       "select enable,backuptime,storagetype,backupmaxnumber,backupidx,prefixfile,"
-                       "storagetypeid,setbackuptime from backupschedule;");
+  return db_read_row(row, kBackupSchedule, kRowRead);
 }
 
 // List reads.
 
 int staticroute_get_all(StaticRouteRow **rows, int *count) {
-  return read_list(rows, count, kNumberedListRead, "select count(*) from staticroute",
-                   "select id,destination,subnet,gateway,metric,iface,description from staticroute",
-                   kStaticRouteFields);
+  return db_read_list(rows, count, "select count(*) from staticroute", kStaticRoute,
+                      kNumberedListRead);
 }
 
 int storage_get_all(StorageRow **rows, int *count) {
-  return read_list(rows, count, kNumberedListRead, "select count(*) from storage",
-                   "select id,enable,host,sharename,username,password,name from storage",
-                   kStorageFields);
+  return db_read_list(rows, count, "select count(*) from storage", kStorage, kNumberedListRead);
 }
 
 int nicsetting_get_all(NicSettingRow **rows, int *count) {
-  return read_list(rows, count, kNumberedListRead, "select count(*) from nicsetting",
-                   "select id,iface,type,ipaddress,netmask,gateway,dns1,dns2,ipaddress2,netmask2,"
-                   "pppoeusername,pppoepassword,enablevlan,vlanid,vlanpriority from nicsetting",
-                   kNicSettingFields);
+  return db_read_list(rows, count, "select count(*) from nicsetting", kNicSetting,
+                      kNumberedListRead);
 }
 
 int fwcommonrule_get_all(FwCommonRuleRow **rows, int *count) {
-  return read_list(rows, count, kListRead, "select count(*) from fwcommonrule;",
-                   "select id,pos,rulename,fwdescribe,protocol,port,ip,mac,action from "
-                   "fwcommonrule order by action,pos asc;",
-                   kFwCommonRuleFields);
+  return db_read_list(rows, count, "select count(*) from fwcommonrule;", kFwCommonRule, kListRead);
 }
 
 int fwipblacklistrule_get_all(FwIpBlacklistRuleRow **rows, int *count) {
-  return read_list(rows, count, kListRead, "select count(*) from fwipblacklistrule;",
-                   "select id,rulename,type,port,protocol,packets,fwinterval from "
-                   "fwipblacklistrule order by protocol,port;",
-                   kFwIpBlacklistRuleFields);
+  return db_read_list(rows, count, "select count(*) from fwipblacklistrule;", kFwIpBlacklistRule,
+                      kListRead);
 }
 
 int fwipblacklist_get_all(FwIpBlacklistRow **rows, int *count) {
-  return read_list(rows, count, kListRead, "select count(*) from fwipblacklist;",
-                   "select id,datetime,protocol,srcip,dstport,interface,macaddr,sourceflag from "
-                   "fwipblacklist",
-                   kFwIpBlacklistFields);
+  return db_read_list(rows, count, "select count(*) from fwipblacklist;", kFwIpBlacklist,
+                      kListRead);
 }
 
 int eventcontact_get_all(EventContactRow **rows, int *count) {
-  return read_list(rows, count, kListRead, "select count(*) from eventcontact;",
-                   "select id,extensionid,contact,enableemail,enablesms,enablemobile,"
-                   "enableextension,enablewechat,email,mobileprefix,mobile,wechat from "
-                   "eventcontact;",
-                   kEventContactFields);
+  return db_read_list(rows, count, "select count(*) from eventcontact;", kEventContact, kListRead);
 }
 
 int sysdatalocation_get_all(SysDataLocationRow **rows, int *count) {
-  return read_list(rows, count, kListRead, "select count(*) from sysdatalocation;",
-                   "select id,datatype,storagetype,storageslotid from sysdatalocation;",
-                   kSysDataLocationFields);
+  return db_read_list(rows, count, "select count(*) from sysdatalocation;",
+                      db_select<128>(kSysDataLocation, ";"), kListRead);
 }
 
 int appcenter_get_all(AppCenterRow **rows, int *count) {
-  return read_list(rows, count, kListRead,
-                   "select count(*) from  appcenter where type <2 and localversion != \"0.0.0\" "
-                   "and localversion is not null and localversion !=\"\";",
-                   "select app, autoupgrade from appcenter where type <2 and localversion != "
-                   "\"0.0.0\" and localversion is not null and localversion !=\"\";",
-                   kAppCenterFields);
+  return db_read_list(rows, count,
+                      "select count(*) from  appcenter where type <2 and localversion != "
+                      "\"0.0.0\" and localversion is not null and localversion !=\"\";",
+                      kAppCenter, kListRead);
 }
 
 int webprivilege_get_all(WebPrivilegeRow **rows, int *count, int level1, int level2, int level3) {
-  if (rows != nullptr) *rows = nullptr;
-  if (count != nullptr) *count = 0;
-  if (rows == nullptr || count == nullptr) return -1;
-  static constexpr char kSelect[] =
-      "select id,name,frame,privilege,level1,level2,level3,privilegetab from webprivilege";
-  DbStatement<256> sql;
   if (level1 == -1 && level2 == 0 && level3 == 0) {
-    sql.format("%s where level2=%d and level3=%d order by level1", kSelect, level2, level3);
-  } else if (level1 > 0 && level2 == -1 && level3 == -1) {
-    sql.format("%s where level1=%d and (level2>0 or level3>0) order by level2,level3", kSelect,
-               level1);
-  } else {
-    sql.copy(kSelect);
+    return db_read_upto(
+        rows, count, 128,
+        db_select<256>(kWebPrivilege, " where level2=%d and level3=%d order by level1", level2,
+                       level3),
+        kNumberedRowRead);
   }
-  return db_read_upto(sql.c_str(), 128, kWebPrivilegeFields, rows, count, kNumberedRowRead);
+  if (level1 > 0 && level2 == -1 && level3 == -1) {
+    return db_read_upto(
+        rows, count, 128,
+        db_select<256>(kWebPrivilege,
+                       " where level1=%d and (level2>0 or level3>0) order by level2,level3",
+                       level1),
+        kNumberedRowRead);
+  }
+  return db_read_upto(rows, count, 128, kWebPrivilege, kNumberedRowRead);
 }
 
 int user_permission_get(UserPermissionRow *permission, const char *username) {
@@ -619,12 +528,10 @@ int user_permission_get(UserPermissionRow *permission, const char *username) {
     snprintf(permission->mesetting, sizeof permission->mesetting, "%s", "yes");
     return 0;
   }
-  // The list starts with a comma.
-  if (!session.found(sql.format("select %s from usermanagement where username='%s';",
-                                kAllPermissionColumns + 1, username))) {
+  if (!session.found(db_select<2048>(kUserPermission, " where username='%s';", username).sql())) {
     return -2;
   }
-  db_fill(session.result(), kUserPermissionFields, permission);
+  kUserPermission.fill(session.result(), permission);
   return 0;
 }
 

@@ -39,7 +39,6 @@
 #define ALERTMILL_DB_CONFIG_TABLES_H_
 
 #include <cstdint>
-#include <type_traits>
 
 // Single-row settings.
 
@@ -242,7 +241,7 @@ struct LoginManageRow {
 
 // The per-module permission columns of usermanagement, each a short flag
 // text ("yes" / "no"), listed once here: the records, the select lists and
-// the column numbers are all generated from these lists, which is why they
+// the record layouts are all generated from these lists, which is why they
 // are macros. The first list makes a user's permission summary; both lists
 // together make the full permission record. Keep the names short: the
 // summary's select with a 63-character user name must fit its 512-byte
@@ -264,9 +263,6 @@ struct LoginManageRow {
 #define ALERTMILL_PERMISSION_FIELD(name) char name[8];
 #define ALERTMILL_PERMISSION_COLUMN(name) "," #name
 
-// ",mesetting,dashboard,...": the summary's columns, each after a comma.
-inline constexpr char kSummaryPermissionColumns[] =
-    ALERTMILL_SUMMARY_PERMISSIONS(ALERTMILL_PERMISSION_COLUMN);
 // ",mesetting,...,diagnose": every permission column, each after a comma.
 inline constexpr char kAllPermissionColumns[] =
     ALERTMILL_SUMMARY_PERMISSIONS(ALERTMILL_PERMISSION_COLUMN)
@@ -420,39 +416,6 @@ struct WebPrivilegeRow {
   char level3[8];
   char privilegetab[256];
 };
-
-static_assert(std::is_trivially_copyable_v<DhcpServerRow>);
-static_assert(std::is_trivially_copyable_v<MailboxSettingRow>);
-static_assert(std::is_trivially_copyable_v<DdnsSettingRow>);
-static_assert(std::is_trivially_copyable_v<DateAndTimeRow>);
-static_assert(std::is_trivially_copyable_v<NetworkServiceRow>);
-static_assert(std::is_trivially_copyable_v<L2tpSettingRow>);
-static_assert(std::is_trivially_copyable_v<OpenvpnSettingRow>);
-static_assert(std::is_trivially_copyable_v<IpsecSettingRow>);
-static_assert(std::is_trivially_copyable_v<StorageRow>);
-static_assert(std::is_trivially_copyable_v<BasicNetworkRow>);
-static_assert(std::is_trivially_copyable_v<FwGeneralRow>);
-static_assert(std::is_trivially_copyable_v<SysDataLocationRow>);
-static_assert(std::is_trivially_copyable_v<SysAutoCleanRow>);
-static_assert(std::is_trivially_copyable_v<FirmwareUpgradeRow>);
-static_assert(std::is_trivially_copyable_v<SyslogModeRow>);
-static_assert(std::is_trivially_copyable_v<DatabaseGrantRow>);
-static_assert(std::is_trivially_copyable_v<UserManagementRow>);
-static_assert(std::is_trivially_copyable_v<LoginManageRow>);
-static_assert(std::is_trivially_copyable_v<UserPermissionsRow>);
-static_assert(std::is_trivially_copyable_v<UserPermissionRow>);
-static_assert(std::is_trivially_copyable_v<AppSettingRow>);
-static_assert(std::is_trivially_copyable_v<HostStandbyRow>);
-static_assert(std::is_trivially_copyable_v<ShareSettingRow>);
-static_assert(std::is_trivially_copyable_v<BackupScheduleRow>);
-static_assert(std::is_trivially_copyable_v<StaticRouteRow>);
-static_assert(std::is_trivially_copyable_v<NicSettingRow>);
-static_assert(std::is_trivially_copyable_v<FwCommonRuleRow>);
-static_assert(std::is_trivially_copyable_v<FwIpBlacklistRuleRow>);
-static_assert(std::is_trivially_copyable_v<FwIpBlacklistRow>);
-static_assert(std::is_trivially_copyable_v<EventContactRow>);
-static_assert(std::is_trivially_copyable_v<AppCenterRow>);
-static_assert(std::is_trivially_copyable_v<WebPrivilegeRow>);
 
 // Row reads: each loads the first row of its table into a new *row.
 int dhcpserver_get(DhcpServerRow **row);

@@ -9,49 +9,43 @@
 
 namespace {
 
-// The select lists below name the columns in the order these layouts number
-// them.
-constexpr DbField<EventListRow> kEventListFields[] = {
-    db_text<&EventListRow::id>(0),           db_text<&EventListRow::eventid>(1),
-    db_text<&EventListRow::eventname>(2),    db_text<&EventListRow::type>(3),
-    db_text<&EventListRow::cycle>(4),        db_text<&EventListRow::cycleunit>(5),
-    db_text<&EventListRow::threshold>(6),    db_text<&EventListRow::latestthreshold>(7),
-    db_text<&EventListRow::enablerecord>(8), db_text<&EventListRow::emailnotify>(9),
-    db_text<&EventListRow::subject>(10),     db_text<&EventListRow::prompt>(11),
-    db_text<&EventListRow::logcontext>(12),  db_text<&EventListRow::repeatcount>(13),
-    db_text<&EventListRow::context_en>(14),  db_text<&EventListRow::context_ch>(15),
-    db_text<&EventListRow::smsnotify>(16),   db_text<&EventListRow::snmpnotify>(17),
-};
-constexpr char kSelectEventList[] =
+constexpr DbLayout kEventList{
     "select id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,enablerecord,"
     "emailnotify,subject,prompt,logcontext,repeatcount,context_en,context_ch,smsnotify,"
-    "snmpnotify from eventlist";
-// The listing at start-up selects the first 16 columns only: the layout's
-// smsnotify and snmpnotify columns lie outside its result and stay empty.
-constexpr char kSelectEventListInit[] =
+    "snmpnotify from eventlist",
+    {ALERTMILL_DB_TEXT(EventListRow, id), ALERTMILL_DB_TEXT(EventListRow, eventid),
+     ALERTMILL_DB_TEXT(EventListRow, eventname), ALERTMILL_DB_TEXT(EventListRow, type),
+     ALERTMILL_DB_TEXT(EventListRow, cycle), ALERTMILL_DB_TEXT(EventListRow, cycleunit),
+     ALERTMILL_DB_TEXT(EventListRow, threshold), ALERTMILL_DB_TEXT(EventListRow, latestthreshold),
+     ALERTMILL_DB_TEXT(EventListRow, enablerecord), ALERTMILL_DB_TEXT(EventListRow, emailnotify),
+     ALERTMILL_DB_TEXT(EventListRow, subject), ALERTMILL_DB_TEXT(EventListRow, prompt),
+     ALERTMILL_DB_TEXT(EventListRow, logcontext), ALERTMILL_DB_TEXT(EventListRow, repeatcount),
+     ALERTMILL_DB_TEXT(EventListRow, context_en), ALERTMILL_DB_TEXT(EventListRow, context_ch),
+     ALERTMILL_DB_TEXT(EventListRow, smsnotify), ALERTMILL_DB_TEXT(EventListRow, snmpnotify)}};
+// The listing at start-up selects the first 16 columns only, on purpose:
+// smsnotify and snmpnotify stay empty in its records.
+constexpr DbLayout<EventListRow, 16> kEventListInit{
     "select id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,enablerecord,"
-    "emailnotify,subject,prompt,logcontext,repeatcount,context_en,context_ch from eventlist;";
+    "emailnotify,subject,prompt,logcontext,repeatcount,context_en,context_ch from eventlist;",
+    kEventList};
 
-constexpr DbField<EventLogCacheRow> kEventLogCacheFields[] = {
-    db_text<&EventLogCacheRow::id>(0),         db_text<&EventLogCacheRow::eventid>(1),
-    db_text<&EventLogCacheRow::context>(2),    db_text<&EventLogCacheRow::notifyflag>(3),
-    db_text<&EventLogCacheRow::happentime>(4),
-};
+constexpr DbLayout kEventLogCache{
+    "select id,eventid,context,notifyflag,happentime from eventlogcache",
+    {ALERTMILL_DB_TEXT(EventLogCacheRow, id), ALERTMILL_DB_TEXT(EventLogCacheRow, eventid),
+     ALERTMILL_DB_TEXT(EventLogCacheRow, context), ALERTMILL_DB_TEXT(EventLogCacheRow, notifyflag),
+     ALERTMILL_DB_TEXT(EventLogCacheRow, happentime)}};
 
-constexpr DbField<EventLogRow> kEventLogFields[] = {
-    db_text<&EventLogRow::id>(0),      db_text<&EventLogRow::datetime>(1),
-    db_text<&EventLogRow::type>(2),    db_text<&EventLogRow::eventid>(3),
-    db_text<&EventLogRow::loginfo>(4),
-};
+constexpr DbLayout kEventLog{
+    "select id,datetime,type,eventid,loginfo from eventlog",
+    {ALERTMILL_DB_TEXT(EventLogRow, id), ALERTMILL_DB_TEXT(EventLogRow, datetime),
+     ALERTMILL_DB_TEXT(EventLogRow, type), ALERTMILL_DB_TEXT(EventLogRow, eventid),
+     ALERTMILL_DB_TEXT(EventLogRow, loginfo)}};
 
 }  // namespace
 
 int eventlist_get(EventListRow **row, const char *eventid) {
-  if (row != nullptr) *row = nullptr;
-  if (row == nullptr || eventid == nullptr) return -1;
-  DbStatement<512> sql;
-  sql.format("%s where eventid='%s';", kSelectEventList, eventid);
-  return db_read_row(sql.c_str(), kEventListFields, row);
+  return db_read_row(row, db_select<512>(kEventList, " where eventid='%s';", eventid),
+                     kDbReadResults, eventid != nullptr);
 }
 
 int eventlog_add(const EventLogRow *row) {
@@ -93,22 +87,13 @@ int eventlogcache_get_all(EventLogCacheRow **rows, int *count) {
   if (rows == nullptr || count == nullptr) return -1;
   *count = 0;
   DbSession session("ready to conn sql\n");
-  return db_read_records(
-      &session,
-      {"select count(*) from eventlogcache;",
-       "select id,eventid,context,notifyflag,happentime from eventlogcache;", 0, kDbReadResults},
-      kEventLogCacheFields, rows, count);
+  return db_read_records(&session, "select count(*) from eventlogcache;", 0,
+                         db_select<128>(kEventLogCache, ";"), rows, count);
 }
 
 int eventlogcache_get(const char *id, EventLogCacheRow **row) {
-  if (row != nullptr) *row = nullptr;
-  if (row == nullptr || id == nullptr) return -1;
-  DbStatement<256> sql;
-  sql.format(
-      "select id,eventid,context,notifyflag,happentime from eventlogcache "
-      "where id='%s'",
-      id);
-  return db_read_row(sql.c_str(), kEventLogCacheFields, row);
+  return db_read_row(row, db_select<256>(kEventLogCache, " where id='%s'", id), kDbReadResults,
+                     id != nullptr);
 }
 
 int eventlogcache_exists(const char *id) {
@@ -133,12 +118,8 @@ int eventlogcache_delete(const char *id) {
 }
 
 int eventlist_get_all(EventListRow **rows, int *count) {
-  if (rows != nullptr) *rows = nullptr;
-  if (rows == nullptr || count == nullptr) return -1;
-  DbStatement<512> sql;
-  sql.format("%s;", kSelectEventList);
-  return db_read_list("select count(*) from eventlist;", sql.c_str(), kEventListFields, rows,
-                      count);
+  return db_read_list(rows, count, "select count(*) from eventlist;",
+                      db_select<512>(kEventList, ";"));
 }
 
 int eventlist_set_latestthreshold(const EventListRow *row) {
@@ -150,14 +131,8 @@ int eventlist_set_latestthreshold(const EventListRow *row) {
 }
 
 int eventlog_get(EventLogRow **row, const char *eventid) {
-  if (row != nullptr) *row = nullptr;
-  if (row == nullptr || eventid == nullptr) return -1;
-  DbStatement<256> sql;
-  sql.format(
-      "select id,datetime,type,eventid,loginfo from eventlog where "
-      "eventid='%s';",
-      eventid);
-  return db_read_row(sql.c_str(), kEventLogFields, row);
+  return db_read_row(row, db_select<256>(kEventLog, " where eventid='%s';", eventid),
+                     kDbReadResults, eventid != nullptr);
 }
 
 int eventlog_has_unread_system(void) {
@@ -187,8 +162,7 @@ int event_tables_init(EventListRow **rows, int *count) {
   db_trace("count %d\n", *count);
   if (*count <= 0) return -3;
   int filled = 0;
-  int result = db_read_records(&session, {nullptr, kSelectEventListInit, *count, kDbReadResults},
-                               kEventListFields, rows, &filled);
+  int result = db_read_records(&session, nullptr, *count, kEventListInit, rows, &filled);
   if (result != 0) return result;
   db_trace("id\teventid\teventname\ttype\t\n");
   for (int i = 0; i < *count; ++i) {

@@ -4,23 +4,22 @@
 
 namespace {
 
-constexpr DbField<PendingReportRow> kPendingReportFields[] = {
-    db_text<&PendingReportRow::id>(0),          db_text<&PendingReportRow::eventid>(1),
-    db_text<&PendingReportRow::context>(2),     db_text<&PendingReportRow::notifyflag>(3),
-    db_text<&PendingReportRow::happentime>(4),  db_text<&PendingReportRow::definition_id>(5),
-    db_text<&PendingReportRow::eventname>(6),   db_text<&PendingReportRow::subject>(7),
-    db_text<&PendingReportRow::emailnotify>(8), db_text<&PendingReportRow::smsnotify>(9),
-    db_text<&PendingReportRow::snmpnotify>(10),
-};
-
 // The definition is picked the way eventlist_get picks it, the first row its
 // event id returns, so duplicates in eventlist cannot repeat a pending row.
-constexpr DbRead kPendingReport{
-    "select count(*) from eventlogcache;",
+constexpr DbLayout kPendingReport{
     "select c.id,c.eventid,c.context,c.notifyflag,c.happentime,d.id,d.eventname,d.subject,"
     "d.emailnotify,d.smsnotify,d.snmpnotify from eventlogcache c left join eventlist d on "
     "d.id=(select id from eventlist where eventid=c.eventid limit 1) order by c.id;",
-    0, kDbNumberedReadResults};
+    {db_text<&PendingReportRow::id>("c.id"), db_text<&PendingReportRow::eventid>("c.eventid"),
+     db_text<&PendingReportRow::context>("c.context"),
+     db_text<&PendingReportRow::notifyflag>("c.notifyflag"),
+     db_text<&PendingReportRow::happentime>("c.happentime"),
+     db_text<&PendingReportRow::definition_id>("d.id"),
+     db_text<&PendingReportRow::eventname>("d.eventname"),
+     db_text<&PendingReportRow::subject>("d.subject"),
+     db_text<&PendingReportRow::emailnotify>("d.emailnotify"),
+     db_text<&PendingReportRow::smsnotify>("d.smsnotify"),
+     db_text<&PendingReportRow::snmpnotify>("d.snmpnotify")}};
 
 }  // namespace
 
@@ -29,5 +28,6 @@ int eventlogcache_get_report(PendingReportRow **rows, int *count) {
   if (rows == nullptr || count == nullptr) return -1;
   *count = 0;
   DbSession session(nullptr, DbAccess::kReadOnly);
-  return db_read_records(&session, kPendingReport, kPendingReportFields, rows, count);
+  return db_read_records(&session, "select count(*) from eventlogcache;", 0, kPendingReport, rows,
+                         count, kDbNumberedReadResults);
 }

@@ -31,15 +31,15 @@ LoggerState &logger() {
 
 const char *level_name(int level) {
   switch (level) {
-    case kLogInfo:
+    case kLogMaskInfo:
       return "INFO";
-    case kLogNotice:
+    case kLogMaskNotice:
       return "NOTICE";
-    case kLogWarning:
+    case kLogMaskWarning:
       return "WARNING";
-    case kLogError:
+    case kLogMaskError:
       return "ERROR";
-    case kLogDebug:
+    case kLogMaskDebug:
       return "DEBUG";
     default:
       return "UNKNOWN";
@@ -74,7 +74,7 @@ void utils_log_write(const char *file, int line, const char *function, int level
     fputc('\n', state.file);
     fflush(state.file);
   } else {
-    const bool debug = level >= kLogDebug;
+    const bool debug = level >= kLogMaskDebug;
     FILE *stream = debug ? stdout : stderr;
     fprintf(
         stream,

@@ -2,12 +2,13 @@
 #ifndef ALERTMILL_UTILS_LOG_H_
 #define ALERTMILL_UTILS_LOG_H_
 
-// Levels of the levelled logger (not syslog priorities).
-inline constexpr int kLogInfo = 1;
-inline constexpr int kLogNotice = 2;
-inline constexpr int kLogWarning = 4;
-inline constexpr int kLogError = 8;
-inline constexpr int kLogDebug = 16;
+// Levels of the levelled logger: bits, not syslog priorities (where info
+// is 6), hence the names.
+inline constexpr int kLogMaskInfo = 1;
+inline constexpr int kLogMaskNotice = 2;
+inline constexpr int kLogMaskWarning = 4;
+inline constexpr int kLogMaskError = 8;
+inline constexpr int kLogMaskDebug = 16;
 
 // openlog(ident, LOG_PID | LOG_CONS, LOG_DAEMON); null does nothing. The
 // ident must live as long as the process.
@@ -15,7 +16,7 @@ void utils_log_init(const char *ident);
 
 // One line with the caller's position: to the log file when one is open
 // (time stamp, flushed), else to the console - standard output in green for
-// levels of kLogDebug and above, standard error in red below.
+// levels of kLogMaskDebug and above, standard error in red below.
 void utils_log_write(const char *file, int line, const char *function, int level,
                      const char *format, ...) __attribute__((format(printf, 5, 6)));
 

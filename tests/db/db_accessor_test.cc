@@ -22,16 +22,32 @@ struct RouteRow {
   char gateway[16];
 };
 
-constexpr DbField<RouteRow> kRouteFields[] = {
-    db_text<&RouteRow::gateway>(2),
-    db_text<&RouteRow::name>(0),
-    db_integer<&RouteRow::metric>(1),
-};
+constexpr DbLayout kRoute{
+    "select name,metric,gateway from route",
+    {ALERTMILL_DB_TEXT(RouteRow, name), ALERTMILL_DB_INTEGER(RouteRow, metric),
+     ALERTMILL_DB_TEXT(RouteRow, gateway)}};
+constexpr DbLayout kNowhere{"select name,metric,gateway from nowhere", kRoute};
 
 struct BigRow {
   char text[4096];
 };
-constexpr DbField<BigRow> kBigFields[] = {db_text<&BigRow::text>(0)};
+constexpr DbLayout kBig{"select text from (select 'x' as text)", {ALERTMILL_DB_TEXT(BigRow, text)}};
+
+// A layout compiles only when its select names its fields' columns, in order.
+constexpr bool names_route(const char *select, size_t count = 3) {
+  return db_detail::selects_columns(select, &kRoute.field(0), count);
+}
+static_assert(names_route("SELECT Name , metric,\tgateway  FROM route"));
+static_assert(names_route("select name,metric from route", 2));
+static_assert(!names_route("select metric,name,gateway from route"));
+static_assert(!names_route("select name,metric from route"));
+static_assert(!names_route("select name,metric,gateway,x from route"));
+static_assert(!names_route("select names,metric,gateway from route"));
+static_assert(!names_route("select name,metric,gateways from route"));
+static_assert(!names_route("select name metric,gateway from route"));
+static_assert(!names_route("select name,metric,gateway where"));
+static_assert(!names_route("select name,metric,gateway from t%s"));
+static_assert(db_detail::selects_all("SELECT * FROM route"));
 
 constexpr DbResults kCustom{-11, -12, -13, -14, -15};
 
@@ -93,8 +109,7 @@ TEST_F(DbAccessor, RowReadFillsFieldsByColumn) {
   add("'lan-default', '20', '192.168.100.254'");
   add("'second', '30', 'x'");
   RouteRow *row = nullptr;
-  EXPECT_EQ(
-      db_read_row("select name,metric,gateway from route order by rowid;", kRouteFields, &row), 0);
+  EXPECT_EQ(db_read_row(&row, db_select<64>(kRoute, " order by rowid;")), 0);
   ASSERT_NE(row, nullptr);
   EXPECT_STREQ(row->name, "lan-def");  // cut to width - 1
   EXPECT_EQ(row->metric, 20);
@@ -105,7 +120,7 @@ TEST_F(DbAccessor, RowReadFillsFieldsByColumn) {
 TEST_F(DbAccessor, NullCellsLeaveFieldsEmpty) {
   add("NULL, NULL, NULL");
   RouteRow *row = nullptr;
-  EXPECT_EQ(db_read_row("select name,metric,gateway from route;", kRouteFields, &row), 0);
+  EXPECT_EQ(db_read_row(&row, kRoute), 0);
   ASSERT_NE(row, nullptr);
   EXPECT_STREQ(row->name, "");
   EXPECT_EQ(row->metric, 0);
@@ -115,9 +130,9 @@ TEST_F(DbAccessor, NullCellsLeaveFieldsEmpty) {
 
 TEST_F(DbAccessor, RowReadFailures) {
   RouteRow *row = reinterpret_cast<RouteRow *>(this);
-  EXPECT_EQ(db_read_row("select name,metric,gateway from route;", kRouteFields, &row), -2);
+  EXPECT_EQ(db_read_row(&row, kRoute), -2);
   EXPECT_EQ(row, nullptr);
-  EXPECT_EQ(db_read_row("select * from nowhere;", kRouteFields, &row, kCustom), -14);
+  EXPECT_EQ(db_read_row(&row, kNowhere, kCustom), -14);
   EXPECT_EQ(row, nullptr);
 }
 
@@ -125,9 +140,8 @@ TEST_F(DbAccessor, ListReadUsesTheCount) {
   for (int i = 0; i < 5; ++i) add("'r" + std::to_string(i) + "', '1', 'g'");
   RouteRow *rows = nullptr;
   int count = 0;
-  ASSERT_EQ(db_read_list("select count(*) from route;",
-                         "select name,metric,gateway from route order by name;", kRouteFields,
-                         &rows, &count),
+  ASSERT_EQ(db_read_list(&rows, &count, "select count(*) from route;",
+                         db_select<64>(kRoute, " order by name;")),
             0);
   ASSERT_EQ(count, 5);
   for (int i = 0; i < count; ++i) {
@@ -136,9 +150,7 @@ TEST_F(DbAccessor, ListReadUsesTheCount) {
   utils_free(&rows);
 
   // A count larger than the rows the select finds leaves the rest empty.
-  ASSERT_EQ(db_read_list("select 7;", "select name,metric,gateway from route order by name;",
-                         kRouteFields, &rows, &count),
-            0);
+  ASSERT_EQ(db_read_list(&rows, &count, "select 7;", db_select<64>(kRoute, " order by name;")), 0);
   EXPECT_EQ(count, 7);
   EXPECT_STREQ(rows[4].name, "r4");
   EXPECT_STREQ(rows[5].name, "");
@@ -149,28 +161,22 @@ TEST_F(DbAccessor, ListReadUsesTheCount) {
 TEST_F(DbAccessor, ListReadResultSchemes) {
   RouteRow *rows = reinterpret_cast<RouteRow *>(this);
   int count = -1;
-  const char *select = "select name,metric,gateway from route;";
-  EXPECT_EQ(db_read_list("select count(*) from route;", select, kRouteFields, &rows, &count,
-                         kDbNumberedReadResults),
-            -3);
+  EXPECT_EQ(
+      db_read_list(&rows, &count, "select count(*) from route;", kRoute, kDbNumberedReadResults),
+      -3);
   EXPECT_EQ(rows, nullptr);
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(db_read_list("select count(*) from nowhere;", select, kRouteFields, &rows, &count,
-                         kDbNumberedReadResults),
-            -2);
-  EXPECT_EQ(db_read_list("select 2;", "select * from nowhere;", kRouteFields, &rows, &count,
-                         kDbNumberedReadResults),
-            -4);
-  EXPECT_EQ(db_read_list("select 2;", select, kRouteFields, &rows, &count),
-            -2);  // the select found no row
+  EXPECT_EQ(
+      db_read_list(&rows, &count, "select count(*) from nowhere;", kRoute, kDbNumberedReadResults),
+      -2);
+  EXPECT_EQ(db_read_list(&rows, &count, "select 2;", kNowhere, kDbNumberedReadResults), -4);
+  EXPECT_EQ(db_read_list(&rows, &count, "select 2;", kRoute), -2);  // the select found no row
   // More records than one allocation can hold.
   BigRow *big = reinterpret_cast<BigRow *>(this);
-  EXPECT_EQ(db_read_list("select 9999999;", "select 'x';", kBigFields, &big, &count,
-                         kDbNumberedReadResults),
-            -5);
+  EXPECT_EQ(db_read_list(&big, &count, "select 9999999;", kBig, kDbNumberedReadResults), -5);
   EXPECT_EQ(big, nullptr);
   EXPECT_EQ(count, 9999999);
-  EXPECT_EQ(db_read_list("select -4;", select, kRouteFields, &rows, &count, kCustom), -13);
+  EXPECT_EQ(db_read_list(&rows, &count, "select -4;", kRoute, kCustom), -13);
   EXPECT_EQ(rows, nullptr);
 }
 
@@ -178,15 +184,15 @@ TEST_F(DbAccessor, ReadUpToAFixedNumberOfRecords) {
   for (int i = 0; i < 5; ++i) add("'r" + std::to_string(i) + "', '1', 'g'");
   RouteRow *rows = nullptr;
   int count = 0;
-  const char *select = "select name,metric,gateway from route order by name;";
-  ASSERT_EQ(db_read_upto(select, 3, kRouteFields, &rows, &count), 0);
+  const auto select = db_select<64>(kRoute, " order by name;");
+  ASSERT_EQ(db_read_upto(&rows, &count, 3, select), 0);
   EXPECT_EQ(count, 3);
   EXPECT_STREQ(rows[2].name, "r2");
   utils_free(&rows);
-  ASSERT_EQ(db_read_upto(select, 128, kRouteFields, &rows, &count), 0);
+  ASSERT_EQ(db_read_upto(&rows, &count, 128, select), 0);
   EXPECT_EQ(count, 5);
   utils_free(&rows);
-  EXPECT_EQ(db_read_upto("select * from nowhere;", 128, kRouteFields, &rows, &count, kCustom), -14);
+  EXPECT_EQ(db_read_upto(&rows, &count, 128, kNowhere, kCustom), -14);
 }
 
 TEST_F(DbAccessor, WritesTestsAndCounts) {
@@ -206,10 +212,10 @@ TEST_F(DbAccessor, DatabaseThatDoesNotOpen) {
   DbSandbox unopenable(false);
   RouteRow *row = nullptr;
   int count = 0;
-  const char *select = "select name,metric,gateway from route;";
-  EXPECT_EQ(db_read_row(select, kRouteFields, &row), -1);
-  EXPECT_EQ(db_read_row(select, kRouteFields, &row, kCustom), -11);
-  EXPECT_EQ(db_read_list("select 1;", select, kRouteFields, &row, &count), -1);
+  const char *select = kRoute.sql();
+  EXPECT_EQ(db_read_row(&row, kRoute), -1);
+  EXPECT_EQ(db_read_row(&row, kRoute, kCustom), -11);
+  EXPECT_EQ(db_read_list(&row, &count, "select 1;", kRoute), -1);
   EXPECT_EQ(db_write("delete from route;"), -1);
   EXPECT_EQ(db_write("delete from route;", {-3, false}), -3);
   EXPECT_EQ(db_test(select), 0);

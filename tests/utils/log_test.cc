@@ -85,7 +85,7 @@ const std::regex kCompactStamp(R"(\d{8}_\d{6})");
 
 // The console suites run before any test switches the process to a file.
 TEST(LogConsole, DebugGoesToStdoutInGreen) {
-  Console console = write_to_console(kLogDebug);
+  Console console = write_to_console(kLogMaskDebug);
   EXPECT_EQ(console.out, "\033[1;32;40mutils(probe) 42 [DEBUG] : \033[0mvalue=7 text=abc\n");
   EXPECT_EQ(console.err, "");
   Console above = write_to_console(32);
@@ -93,9 +93,12 @@ TEST(LogConsole, DebugGoesToStdoutInGreen) {
 }
 
 TEST(LogConsole, LowerLevelsGoToStderrInRed) {
-  const std::pair<int, const char *> levels[] = {{kLogInfo, "INFO"},       {kLogNotice, "NOTICE"},
-                                                 {kLogWarning, "WARNING"}, {kLogError, "ERROR"},
-                                                 {3, "UNKNOWN"},           {0, "UNKNOWN"}};
+  const std::pair<int, const char *> levels[] = {{kLogMaskInfo, "INFO"},
+                                                 {kLogMaskNotice, "NOTICE"},
+                                                 {kLogMaskWarning, "WARNING"},
+                                                 {kLogMaskError, "ERROR"},
+                                                 {3, "UNKNOWN"},
+                                                 {0, "UNKNOWN"}};
   for (const auto &[level, name] : levels) {
     Console console = write_to_console(level);
     EXPECT_EQ(console.err, red(name)) << level;
@@ -104,15 +107,15 @@ TEST(LogConsole, LowerLevelsGoToStderrInRed) {
 }
 
 TEST(LogConsole, ShortensOnlyPathsWithSlashes) {
-  Console plain = write_to_console(kLogError, "utils");
+  Console plain = write_to_console(kLogMaskError, "utils");
   EXPECT_EQ(plain.err, red("ERROR"));
-  Console trailing = write_to_console(kLogError, "dir/");
+  Console trailing = write_to_console(kLogMaskError, "dir/");
   EXPECT_EQ(trailing.err.find("\033[1;31;40m(probe) 42 [ERROR]"), 0u) << trailing.err;
 }
 
 TEST(LogConsole, NullArgumentsAreWrittenEmpty) {
   Capture err(stderr);
-  utils_log_write(nullptr, 5, nullptr, kLogError, "%s", "x");
+  utils_log_write(nullptr, 5, nullptr, kLogMaskError, "%s", "x");
   EXPECT_EQ(err.Text(), "\033[1;31;40m() 5 [ERROR] : \033[0mx\n");
 }
 
@@ -163,7 +166,7 @@ TEST(LogFile, UnopenableFileKeepsConsole) {
   Capture err(stderr);
   EXPECT_EQ(utils_log_set_file(nullptr), -1);  // no path stored yet
   EXPECT_EQ(utils_log_set_file("/nonexistent-alertmill-dir/x.log"), -1);
-  utils_log_write("a/b.cc", 1, "f", kLogError, "still here");
+  utils_log_write("a/b.cc", 1, "f", kLogMaskError, "still here");
   std::string text = err.Text();
   EXPECT_EQ(text.find("fopen: "), 0u) << text;
   EXPECT_NE(text.find("fopen: ", 1), std::string::npos) << text;
@@ -177,7 +180,7 @@ TEST(LogFile, LinesGoToTheFileWithWholeSourceName) {
   ASSERT_EQ(utils_log_set_file(path.c_str()), 0);
   Capture out(stdout);
   Capture err(stderr);
-  utils_log_write("src/util/utils", 42, "probe", kLogDebug, "n=%d", 1);
+  utils_log_write("src/util/utils", 42, "probe", kLogMaskDebug, "n=%d", 1);
   utils_log_write("src/util/utils", 43, "probe", 3, "n=%d", 2);
   EXPECT_EQ(out.Text(), "");
   EXPECT_EQ(err.Text(), "");
@@ -200,7 +203,7 @@ TEST(LogFile, LinesGoToTheFileWithWholeSourceName) {
 
   // A null path reopens the stored one and appends.
   ASSERT_EQ(utils_log_set_file(nullptr), 0);
-  utils_log_write("x", 1, "g", kLogInfo, "third");
+  utils_log_write("x", 1, "g", kLogMaskInfo, "third");
   text = read_file(path);
   EXPECT_EQ(text.rfind("x(g) 1 [INFO] : third\n"), text.size() - 22) << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);

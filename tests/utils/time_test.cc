@@ -291,6 +291,7 @@ TEST_F(TimeTest, ZoneNamesResolveAsFilesThenRuleStrings) {
   fs::create_symlink(fs::path(kSystemZoneinfo) / "Asia/Tokyo", ZoneinfoPath("Asia/Tokyo"));
   const int64_t when = Utc(2024, 7, 1, 12, 0, 0);
   const std::string lisbon = std::string(kSystemZoneinfo) + "/Europe/Lisbon";
+  const std::string climbing = std::string(kSystemZoneinfo) + "/Europe/../Europe/Lisbon";
   const struct {
     const char *zone;
     int hour;
@@ -303,7 +304,10 @@ TEST_F(TimeTest, ZoneNamesResolveAsFilesThenRuleStrings) {
       {"<+0330>-3:30", 15, "+0330"},
       {":CET-1CEST,M3.5.0,M10.5.0/3", 12, "GMT"},  // a colon forbids rule strings
       {"Europe/Nowhere", 12, "GMT"},
-      {"CET-1CEST,M3.5.0", 12, "GMT"},  // half a rule
+      {"CET-1CEST,M3.5.0", 12, "GMT"},    // half a rule
+      {"Asia/../Asia/Tokyo", 12, "GMT"},  // ".." never names a file
+      {":../zoneinfo/Asia/Tokyo", 12, "GMT"},
+      {climbing.c_str(), 12, "GMT"},
   };
   for (const auto &c : cases) {
     const utils_tm tm = Convert(when, c.zone);
