@@ -41,12 +41,12 @@ __attribute__((format(printf, 5, 6))) int read_row(Record **row, bool arguments_
                                                    const char *format, ...) {
   if (row != nullptr) *row = nullptr;
   if (row == nullptr || !arguments_given) return -1;
-  char sql[Size];
+  DbStatement<Size> sql;
   va_list args;
   va_start(args, format);
-  db_vformat(sql, Size, format, args);
+  sql.vformat(format, args);
   va_end(args);
-  return db_read_row(sql, fields, row, results);
+  return db_read_row(sql.c_str(), fields, row, results);
 }
 
 // Loads count_sql's count of records from sql into a new array.

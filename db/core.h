@@ -85,6 +85,13 @@ int db_next_row(DbQuery *query);
 // Releases query and its result table; 0; -1 for null.
 int db_free_result(DbQuery *query);
 
+// Why the last table operation of the calling thread (see db/accessor.h)
+// failed inside the database: SQLite's message of a failed open, query or
+// statement, or why a statement was not run at all. "" when the operation
+// succeeded or merely found no row. Valid until the thread's next table
+// operation.
+const char *db_last_error(void);
+
 // Handle-style interface. Calling order: db_handle_open, then for each
 // statement db_handle_set_sql and one of db_handle_query, db_handle_count,
 // db_handle_exec, reading cells of handle->query with db_get_value, then
