@@ -1,8 +1,8 @@
 #include "db/accessor.h"
 
 #include <sqlite3.h>
+#include <syslog.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -25,23 +25,14 @@ std::string quote_text_values(const char *format) {
   return quoted;
 }
 
-// Where to cut text (longer than keep) so that the kept part does not end
-// with the first quote of a doubled pair: that would close the literal the
-// value was escaped inside, and the statement would run on a shortened
-// value instead of failing.
-size_t cut_outside_pair(const std::string &text, size_t keep) {
-  bool in_literal = false;
-  for (size_t at = 0; at < keep; ++at) {
-    if (text[at] != '\'') continue;
-    if (in_literal && text[at + 1] == '\'') {
-      if (at + 1 == keep) return at;
-      ++at;
-      continue;
-    }
-    in_literal = !in_literal;
-  }
-  return keep;
+// The failure of this thread's current table operation, for db_last_error.
+thread_local char last_error[256];
+
+void note_error(const char *cause) {
+  snprintf(last_error, sizeof last_error, "%s", cause != nullptr ? cause : "");
 }
+
+constexpr char kNotRun[] = "statement longer than its buffer, not run";
 
 void *allocate_records(size_t size, int count) {
   if (count <= 0 || size == 0 || size > static_cast<size_t>(INT_MAX) / static_cast<size_t>(count)) {
@@ -51,43 +42,53 @@ void *allocate_records(size_t size, int count) {
 }
 
 // db_vformat's work; format is not a literal when a head is joined to it.
-void format_statement(char *buffer, int size, const char *format, va_list args) {
-  if (buffer == nullptr || size < 1 || size == INT_MAX) return;
+bool format_statement(char *buffer, int size, const char *format, va_list args) {
+  if (buffer == nullptr || size < 1 || size == INT_MAX) return false;
   memset(buffer, 0, static_cast<size_t>(size));
-  if (format == nullptr) return;
+  if (format == nullptr) return true;
   const std::string quoted = quote_text_values(format);
-  // One character more than fits shows whether, and where, the cut falls.
-  std::string full(static_cast<size_t>(size) + 1, '\0');
-  // Statements are formatted before the first connection of a process opens,
-  // and sqlite3_vsnprintf does not initialise the library itself: %q of a
-  // long value allocates a scratch buffer, through a null allocator then.
+  // sqlite3_vmprintf does not initialise the library itself, and statements
+  // are formatted before the first connection of a process opens: %q of a
+  // long value would allocate through a null allocator then.
   sqlite3_initialize();
-  sqlite3_vsnprintf(size + 1, &full[0], quoted.c_str(), args);
-  size_t length = strlen(full.c_str());
-  size_t keep = std::min(length, static_cast<size_t>(size) - 1);
-  if (length > keep) keep = cut_outside_pair(full, keep);
-  memcpy(buffer, full.data(), keep);
+  char *full = sqlite3_vmprintf(quoted.c_str(), args);
+  size_t length = full != nullptr ? strlen(full) : 0;
+  bool fits = full != nullptr && length < static_cast<size_t>(size);
+  if (fits) {
+    memcpy(buffer, full, length);
+  } else if (full == nullptr) {
+    fprintf(stderr, "statement not formatted (out of memory), not run: %s\n", format);
+    syslog(LOG_ERR, "statement not formatted (out of memory), not run: %s", format);
+  } else {
+    fprintf(stderr, "statement of %zu characters does not fit its %d-byte buffer, not run: %s\n",
+            length, size, format);
+    syslog(LOG_ERR, "statement of %zu characters does not fit its %d-byte buffer, not run: %s",
+           length, size, format);
+  }
+  sqlite3_free(full);
+  return fits;
 }
 
 }  // namespace
 
-void db_vformat(char *buffer, int size, const char *format, va_list args) {
-  format_statement(buffer, size, format, args);
+bool db_vformat(char *buffer, int size, const char *format, va_list args) {
+  return format_statement(buffer, size, format, args);
 }
 
-void db_vformat_after(char *buffer, int size, const char *head, const char *format, va_list args) {
-  format_statement(buffer, size, (std::string(head) + format).c_str(), args);
+bool db_vformat_after(char *buffer, int size, const char *head, const char *format, va_list args) {
+  return format_statement(buffer, size, (std::string(head) + format).c_str(), args);
 }
+
+const char *db_last_error(void) { return last_error; }
 
 DbSession::DbSession(const char *locked_trace, DbAccess access) {
+  note_error("");
   lock_fd_ = db_lock(utils_path(paths::kDbLock).c_str());
   if (locked_trace != nullptr) db_trace("%s", locked_trace);
   const std::string database = utils_path(paths::kEventsDb);
-  if (access == DbAccess::kReadOnly) {
-    db_open_read_only(database.c_str(), &connection_);
-  } else {
-    db_open(database.c_str(), &connection_);
-  }
+  int result = access == DbAccess::kReadOnly ? db_open_read_only(database.c_str(), &connection_)
+                                             : db_open(database.c_str(), &connection_);
+  if (result != SQLITE_OK) note_error(sqlite3_errstr(result));
 }
 
 DbSession::~DbSession() {
@@ -96,12 +97,26 @@ DbSession::~DbSession() {
   db_unlock(lock_fd_);
 }
 
-int DbSession::exec(const char *sql) { return db_exec(connection_, sql); }
+int DbSession::exec(const char *sql) {
+  if (sql == nullptr) {
+    note_error(kNotRun);
+    return SQLITE_TOOBIG;
+  }
+  int result = db_exec(connection_, sql);
+  if (result != SQLITE_OK && connection_ != nullptr) note_error(sqlite3_errmsg(connection_));
+  return result;
+}
 
 int DbSession::query(const char *sql) {
   release_query();
+  if (sql == nullptr) {
+    note_error(kNotRun);
+    return SQLITE_TOOBIG;
+  }
   int rows = 0;
-  return db_query(connection_, sql, &query_, &rows);
+  int result = db_query(connection_, sql, &query_, &rows);
+  if (result != SQLITE_OK && connection_ != nullptr) note_error(sqlite3_errmsg(connection_));
+  return result;
 }
 
 int DbSession::count(const char *sql, int *count) {
@@ -133,7 +148,10 @@ int db_session_read(DbSession *session, const DbRead &read, const DbRecordType &
   }
   if (!session->found(read.sql)) return results.query_failed;
   auto *block = static_cast<unsigned char *>(allocate_records(type.size, wanted));
-  if (block == nullptr) return results.alloc_failed;
+  if (block == nullptr) {
+    note_error(sqlite3_errstr(SQLITE_NOMEM));
+    return results.alloc_failed;
+  }
   DbQuery *query = session->result();
   int filled = 0;
   while (filled < wanted) {
@@ -157,7 +175,8 @@ int db_write(const char *sql, const DbWriteResults &results) {
   DbSession session;
   if (!session.is_open()) return results.open_failed;
   int result = session.exec(sql);
-  return results.statement_result ? result : 0;
+  if (results.statement_result) return result;
+  return sql == nullptr ? -1 : 0;
 }
 
 int db_test(const char *sql, int open_failed) {

@@ -42,34 +42,49 @@
 
 // Statements.
 
-// Formats a statement into buffer (size bytes, zero-filled first), cut at
-// size - 1 characters like snprintf. Conversions are %s and %d (SQLite's
-// printf). A '%s' written between single quotes is a text value: a quote in
-// it is doubled, so it can neither end its literal early nor add a
-// statement, and a cut never splits such a pair; a text without quotes comes
-// out exactly as snprintf would write it. A %s without quotes around it is
-// pasted as SQL (table names, conditions, expressions built by the caller).
-void db_vformat(char *buffer, int size, const char *format, va_list args)
+// Formats a statement into buffer (size bytes, zero-filled first).
+// Conversions are %s and %d (SQLite's printf). A '%s' written between single
+// quotes is a text value: a quote in it is doubled, so it can neither end its
+// literal early nor add a statement; a text without quotes comes out exactly
+// as snprintf would write it. A %s without quotes around it is pasted as SQL
+// (table names, conditions, expressions built by the caller).
+//
+// True when the whole statement fits in size - 1 characters. One that does
+// not is never cut: a cut can fall right after a closing quote and drop the
+// rest of the statement, its WHERE clause with it. The buffer is left empty
+// and the reason goes to stderr and the system log (LOG_ERR), naming the
+// format but no value.
+bool db_vformat(char *buffer, int size, const char *format, va_list args)
     __attribute__((format(printf, 3, 0)));
 
 // As db_vformat, of head followed by format; head is statement text without
 // conversions.
-void db_vformat_after(char *buffer, int size, const char *head, const char *format, va_list args)
+bool db_vformat_after(char *buffer, int size, const char *head, const char *format, va_list args)
     __attribute__((format(printf, 4, 0)));
 
 // An operation's zeroed statement buffer of Size bytes.
+//
+// A statement that does not fit leaves the buffer without statement: format
+// and c_str() return null, and the procedures below run nothing for a null
+// statement but fail with the operation's error result (see db_last_error).
 template <int Size>
 class DbStatement {
   static_assert(Size > 1);
 
  public:
-  // Formats into the buffer as db_vformat does; returns the statement.
+  // Formats into the buffer as db_vformat does; returns the statement, or
+  // null when it does not fit.
   const char *format(const char *format, ...) __attribute__((format(printf, 2, 3))) {
     va_list args;
     va_start(args, format);
-    db_vformat(text_, Size, format, args);
+    const char *statement = vformat(format, args);
     va_end(args);
-    return text_;
+    return statement;
+  }
+
+  const char *vformat(const char *format, va_list args) __attribute__((format(printf, 2, 0))) {
+    fits_ = db_vformat(text_, Size, format, args);
+    return c_str();
   }
 
   // Formats head, statement text without conversions, followed by format,
@@ -77,17 +92,18 @@ class DbStatement {
   __attribute__((format(printf, 3, 0))) const char *vformat_after(const char *head,
                                                                   const char *format,
                                                                   va_list args) {
-    db_vformat_after(text_, Size, head, format, args);
-    return text_;
+    fits_ = db_vformat_after(text_, Size, head, format, args);
+    return c_str();
   }
 
-  // Copies a fixed statement, cut at Size - 1 characters.
+  // Copies a fixed statement.
   const char *copy(const char *statement) { return format("%s", statement); }
 
-  const char *c_str() const { return text_; }
+  const char *c_str() const { return fits_ ? text_ : nullptr; }
 
  private:
   char text_[Size] = {};
+  bool fits_ = true;
 };
 
 // Record layouts.
@@ -295,11 +311,15 @@ struct DbWriteResults {
 
 // SQLite's result code; -1 when the database did not open.
 inline constexpr DbWriteResults kDbWriteResults{-1, true};
-// 0 once the database is open, whatever the statement did. Other schemes
-// are data too: {-3, false} reports a failed open as -3.
+// 0 once the database is open, whatever the statement did, except -1 for a
+// statement that did not fit its buffer and so never ran. Other schemes are
+// data too: {-3, false} reports a failed open as -3.
 inline constexpr DbWriteResults kDbBlindWriteResults{-1, false};
 
 // The session: lock, connection and at most one query.
+//
+// A null statement (one that did not fit its buffer) is not run: exec and
+// query return SQLITE_TOOBIG for it.
 
 // How a session opens the database: read-only never creates a missing file
 // and cannot change an existing one.
@@ -308,7 +328,7 @@ enum class DbAccess { kReadWrite, kReadOnly };
 class DbSession {
  public:
   // Takes the lock and opens the database; locked_trace, when given, goes
-  // to stdout between the two.
+  // to stdout between the two. Starts the thread's db_last_error afresh.
   explicit DbSession(const char *locked_trace = nullptr, DbAccess access = DbAccess::kReadWrite);
   // Releases the query, closes the connection, unlocks.
   ~DbSession();
@@ -432,7 +452,8 @@ int db_read_upto(Record **rows, int *count, int max_rows, const Select &select,
   return db_read_records(nullptr, nullptr, max_rows, select, rows, count, results);
 }
 
-// Write: runs sql with db_exec.
+// Write: runs sql with db_exec. A statement that did not fit gives
+// SQLITE_TOOBIG, or -1 where the statement's own result is not reported.
 int db_write(const char *sql, const DbWriteResults &results = kDbWriteResults);
 
 // Query-ran test: 1 when sql ran without error, whether or not a row

@@ -30,6 +30,9 @@
 //                       open failed where marked).
 //   test:               1 when the query ran, whether or not a row matched;
 //                       0 when it failed.
+// A statement that does not fit its buffer is not run at all: it fails as a
+// failed query of its kind, and a write gives SQLITE_TOOBIG (unreported
+// writes: -1).
 //
 // Several statements are written in MySQL's dialect (value(, now(),
 // DATE_ADD(... INTERVAL ...), binary comparisons) and are sent to SQLite as

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,86 +26,148 @@
 
 namespace {
 
+// How long lockf may wait before the wait is reported.
+constexpr int kLockWaitReportMs = 5000;
+std::atomic<int> lock_wait_report_ms{kLockWaitReportMs};
+// lockf cannot wait with a time limit: until the report is due, the lock is
+// tried this often.
+constexpr auto kLockRetry = std::chrono::milliseconds(10);
+
+// The process holding a lock on fd's file, or 0 when none is known.
+pid_t lock_holder(int fd) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  if (fcntl(fd, F_GETLK, &probe) != 0 || probe.l_type == F_UNLCK) return 0;
+  return probe.l_pid;
+}
+
+__attribute__((format(printf, 1, 2))) void report_lock_wait(const char *format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  fprintf(stderr, "%s\n", text);
+  syslog(LOG_WARNING, "%s", text);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// lockf F_LOCK on fd, waiting as long as another process holds the file. A
+// wait past the report time is reported once, and once more when it ends:
+// a stalled database is otherwise silent.
+void lock_waiting(int fd, const char *path) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto report_at = start + std::chrono::milliseconds(lock_wait_report_ms.load());
+  for (;;) {
+    if (lockf(fd, F_TLOCK, 0) == 0) return;
+    // Without a conflicting lock there is nothing to wait for; the blocking
+    // call below gives the same answer as ever.
+    if (errno != EACCES && errno != EAGAIN) break;
+    if (std::chrono::steady_clock::now() >= report_at) break;
+    std::this_thread::sleep_for(kLockRetry);
+  }
+  const bool waiting = std::chrono::steady_clock::now() >= report_at;
+  if (waiting) {
+    report_lock_wait("%s[%d] has waited %.0f s for the lock file %s held by process %d",
+                     program_invocation_short_name, static_cast<int>(getpid()),
+                     seconds_since(start), path, static_cast<int>(lock_holder(fd)));
+  }
+  lockf(fd, F_LOCK, 0);
+  if (waiting) {
+    report_lock_wait("%s[%d] got the lock file %s after %.1f s", program_invocation_short_name,
+                     static_cast<int>(getpid()), path, seconds_since(start));
+  }
+}
+
 // lockf locks belong to the process, not to the descriptor: F_ULOCK through
 // any descriptor, or closing ANY descriptor of the file, drops the lock that
-// another thread of ours may still be working under. So while several of our
-// descriptors hold the same file, releasing one only parks it; the last
-// release unlocks and closes them all.
+// another thread of ours may still be working under. So the process keeps
+// one descriptor per lock file, shared by all its holders: the first holder
+// opens and locks it, the last one unlocks and closes it. A file already
+// held is recognised by stat, never by opening it again.
 using FileKey = std::pair<dev_t, ino_t>;
 
 struct HeldFile {
   FileKey key;
-  int users = 0;  // threads inside lock() or unlock(); under the table's mutex
-  std::mutex mutex;
-  std::vector<int> holding;  // locked and not yet released
-  std::vector<int> parked;   // released while others still held the lock
+  std::string path;  // as the first holder named it
+  int fd = -1;
+  int holders = 0;          // including threads still waiting in lock(); under the table's mutex
+  std::mutex locking;       // held by the first holder while it waits for the lock
+  bool locked = false;      // under locking
+  std::vector<int> strays;  // see join()
 };
 
 class LockTable {
  public:
-  // The file's mutex is held across the blocking lockf: while a thread of
-  // ours holds the file, lockf returns at once (the lock is already ours);
-  // while none does, every other locker of the file would wait anyway.
-  void lock(int fd) {
-    HeldFile *file = enter(fd);
-    {
-      std::lock_guard<std::mutex> guard(file->mutex);
-      lockf(fd, F_LOCK, 0);
-      file->holding.push_back(fd);
+  // Holders that join while the first one still waits in lockf wait for it
+  // on the file's locking mutex.
+  int lock(const char *path) {
+    HeldFile *file = join(path);
+    if (file == nullptr) return -1;
+    std::lock_guard<std::mutex> guard(file->locking);
+    if (!file->locked) {
+      lock_waiting(file->fd, file->path.c_str());
+      file->locked = true;
     }
-    leave(file);
+    return file->fd;
   }
 
   int unlock(int fd) {
-    HeldFile *file = enter(fd);
-    int result = 0;
-    {
-      std::lock_guard<std::mutex> guard(file->mutex);
-      result = release(file, fd);
-    }
-    leave(file);
-    return result;
-  }
-
- private:
-  static int release(HeldFile *file, int fd) {
-    auto found = std::find(file->holding.begin(), file->holding.end(), fd);
-    if (found == file->holding.end()) {
+    std::unique_lock<std::mutex> guard(mutex_);
+    auto found = std::find_if(files_.begin(), files_.end(),
+                              [fd](const auto &entry) { return entry.second->fd == fd; });
+    if (found == files_.end()) {
+      guard.unlock();
       lockf(fd, F_ULOCK, 0);
       return close(fd);
     }
-    file->holding.erase(found);
-    if (!file->holding.empty()) {
-      file->parked.push_back(fd);
-      return 0;
-    }
+    HeldFile &file = *found->second;
+    if (--file.holders > 0) return 0;
     lockf(fd, F_ULOCK, 0);
-    for (int parked : file->parked) close(parked);
-    file->parked.clear();
+    for (int stray : file.strays) close(stray);
+    files_.erase(found);
     return close(fd);
   }
 
-  HeldFile *enter(int fd) {
-    struct stat status {};
-    FileKey key{0, 0};
-    if (fstat(fd, &status) == 0) key = {status.st_dev, status.st_ino};
+ private:
+  HeldFile *join(const char *path) {
     std::lock_guard<std::mutex> guard(mutex_);
-    std::unique_ptr<HeldFile> &file = files_[key];
-    if (!file) {
-      file = std::make_unique<HeldFile>();
-      file->key = key;
+    struct stat status {};
+    HeldFile *file = stat(path, &status) == 0 ? find({status.st_dev, status.st_ino}) : nullptr;
+    if (file == nullptr) {
+      // The daemon runs shell commands all day: the descriptor must not
+      // leak. A symlinked lock file is followed like the appliance's other
+      // lockers do; refusing it would leave this program running unlocked
+      // beside them.
+      int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      if (fd < 0) return nullptr;
+      FileKey key{0, 0};
+      if (fstat(fd, &status) == 0) key = {status.st_dev, status.st_ino};
+      file = find(key);
+      if (file != nullptr) {
+        // The path was switched to a file we hold between stat and open:
+        // closing this descriptor now would drop that lock.
+        file->strays.push_back(fd);
+      } else {
+        auto made = std::make_unique<HeldFile>();
+        made->key = key;
+        made->path = path;
+        made->fd = fd;
+        file = made.get();
+        files_[key] = std::move(made);
+      }
     }
-    ++file->users;
-    return file.get();
+    ++file->holders;
+    return file;
   }
 
-  // An idle entry goes, so that a lock file other programs keep recreating
-  // (a new inode each time) does not grow the table for ever.
-  void leave(HeldFile *file) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (--file->users == 0 && file->holding.empty() && file->parked.empty()) {
-      files_.erase(file->key);
-    }
+  HeldFile *find(const FileKey &key) {
+    auto found = files_.find(key);
+    return found != files_.end() ? found->second.get() : nullptr;
   }
 
   std::mutex mutex_;
@@ -158,13 +224,7 @@ int opened_or_reported(int result, const char *path, sqlite3 *opened, sqlite3 **
 
 int db_lock(const char *path) {
   if (path == nullptr) return -1;
-  // The daemon runs shell commands all day: the descriptor must not leak.
-  // A symlinked lock file is followed like the appliance's other lockers do;
-  // refusing it would leave this program running unlocked beside them.
-  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
-  lock_table().lock(fd);
-  return fd;
+  return lock_table().lock(path);
 }
 
 int db_unlock(int fd) {
@@ -180,6 +240,10 @@ void db_trace(const char *format, ...) {
   va_start(args, format);
   vprintf(format, args);
   va_end(args);
+}
+
+void db_set_lock_wait_report(int milliseconds) {
+  lock_wait_report_ms = milliseconds > 0 ? milliseconds : kLockWaitReportMs;
 }
 
 int db_open(const char *path, sqlite3 **connection) {

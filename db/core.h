@@ -41,15 +41,22 @@ static_assert(std::is_trivially_copyable_v<DbQuery>);
 static_assert(std::is_trivially_copyable_v<DbHandle>);
 
 // Opens (creating it 0644) and lockf-locks the lock file, waiting while
-// another process holds it. The descriptor, or -1 when path is null or the
-// file cannot be opened. The lock belongs to the process, so it does not
-// keep this program's own threads apart; it stays held until the last
-// descriptor of this process is unlocked.
+// another process holds it; a wait of more than 5 s is reported once on
+// stderr and in the system log (LOG_WARNING), and once more when it ends.
+// The descriptor, or -1 when path is null or the file cannot be opened. The
+// lock belongs to the process, so it does not keep this program's own
+// threads apart: every holder of one file gets the same descriptor, and the
+// lock stays held until the last of them is released.
 int db_lock(const char *path);
 
 // Releases a descriptor of db_lock: -1 (or any negative value) is returned
-// unchanged; otherwise the result of closing it.
+// unchanged; the last holder's release unlocks and closes it and returns the
+// result of the close, the others return 0.
 int db_unlock(int fd);
+
+// For tests: how long db_lock waits before it reports the wait, instead of
+// 5 s; 0 or less restores the 5 s.
+void db_set_lock_wait_report(int milliseconds);
 
 // Opens (creating) the database at path. SQLite's result code; on failure
 // "open database %s : %s\n" goes to stdout and the system log (LOG_ERR) and
@@ -97,6 +104,13 @@ int db_next_row(DbQuery *query);
 
 // Releases query and its result table; 0; -1 for null.
 int db_free_result(DbQuery *query);
+
+// Why the last table operation of the calling thread (see db/accessor.h)
+// failed inside the database: SQLite's message of a failed open, query or
+// statement, or why a statement was not run at all. "" when the operation
+// succeeded or merely found no row. Valid until the thread's next table
+// operation.
+const char *db_last_error(void);
 
 // Handle-style interface. Calling order: db_handle_open, then for each
 // statement db_handle_set_sql and one of db_handle_query, db_handle_count,

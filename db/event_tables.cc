@@ -61,7 +61,9 @@ int eventlog_add(const EventLogRow *row) {
 int eventlogcache_add(const EventLogCacheRow *row, char *id, int id_width) {
   if (id != nullptr && id_width > 0) id[0] = '\0';
   if (row == nullptr) return -1;
-  DbStatement<1024> sql;
+  // Room for every field of the row written as quotes, each doubled: a
+  // context of quotes must not make the event's only record fail.
+  DbStatement<2048> sql;
   sql.format(
       "insert into eventlogcache (eventid,context,happentime) "
       "values('%s','%s','%s');",

@@ -5,9 +5,10 @@
 // db/accessor.h): no connection, result or lock survives it. Results: 0
 // success; -1 a required argument missing or the database failed to open; -2
 // a query failed or returned no row; -3 the row allocation failed, or a list
-// is empty; a positive value is SQLite's code of a failed write. Rows handed
-// out belong to the caller, who frees them with utils_free (an array from a
-// list read is one block).
+// is empty; a positive value is SQLite's code of a failed write. A statement
+// that does not fit its buffer is not run: a read gives -2, a write
+// SQLITE_TOOBIG. Rows handed out belong to the caller, who frees them with
+// utils_free (an array from a list read is one block).
 #ifndef ALERTMILL_DB_EVENT_TABLES_H_
 #define ALERTMILL_DB_EVENT_TABLES_H_
 

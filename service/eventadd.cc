@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "db/event_tables.h"
+#include "db/db.h"
 #include "service/text.h"
 #include "utils/alloc.h"
 #include "utils/command.h"
@@ -23,6 +23,16 @@
 #include "utils/time.h"
 
 namespace {
+
+// The database's cause of the failed table operation just run, or its
+// result when there is none.
+void note_failure(char (&cause)[256], int result) {
+  if (db_last_error()[0] != '\0') {
+    format_cut(cause, sizeof cause, "%s", db_last_error());
+  } else {
+    format_cut(cause, sizeof cause, "result %d", result);
+  }
+}
 
 inline constexpr char kTimeFormat[] = "%Y-%m-%d %H:%M:%S";
 inline constexpr char kRequestFormat[] = "&eventid=%d&sqlid=%s&%s%s%s";
@@ -64,13 +74,37 @@ class Submission {
 
 // The pending row of a submission; its new id (empty when nothing was
 // inserted) becomes the request's sqlid.
-void insert_pending(int id, const char *text, const char *happentime, char *sqlid,
-                    int sqlid_width) {
+void insert_pending(int id, const char *text, const char *happentime, char *sqlid, int sqlid_width,
+                    EventaddOutcome *outcome) {
   EventLogCacheRow row{};
   format_cut(row.context, sizeof row.context, "%s", text);
   format_cut(row.eventid, sizeof row.eventid, "%d", id);
   format_cut(row.happentime, sizeof row.happentime, "%s", happentime);
-  eventlogcache_add(&row, sqlid, sqlid_width);
+  int result = eventlogcache_add(&row, sqlid, sqlid_width);
+  outcome->row_due = true;
+  outcome->row_written = sqlid[0] != '\0';
+  if (!outcome->row_written) note_failure(outcome->row_error, result);
+}
+
+// Loads the definition of event id (null when there is none) and notes why
+// not.
+EventListRow *load_definition(int id, EventaddOutcome *outcome) {
+  char eventid[16];
+  format_cut(eventid, sizeof eventid, "%d", id);
+  EventListRow *definition = nullptr;
+  int result = eventlist_get(&definition, eventid);
+  outcome->definition_found = definition != nullptr;
+  // No row at all is the one failure without a database cause.
+  if (definition == nullptr && (result != -2 || db_last_error()[0] != '\0')) {
+    note_failure(outcome->definition_error, result);
+  }
+  return definition;
+}
+
+void note_send(int result, EventaddOutcome *outcome) {
+  outcome->send_errno = errno;
+  outcome->send_due = true;
+  outcome->sent = result;
 }
 
 void append_event_log(const EventListRow &definition, const char *text, const char *now) {
@@ -170,19 +204,25 @@ int service_running(void) {
   return running;
 }
 
-int events_alarm_enabled(void) {
+namespace {
+
+// The enable switch file alone: -1 when it cannot be read, else 1 when it
+// holds the alarm line, 0 when not.
+int alarm_line() {
   UniqueFile file(std::fopen(utils_path(paths::kEventsAlarmConf).c_str(), "re"));
-  if (file == nullptr) return 0;
-  int alarm = 0;
+  if (file == nullptr) return -1;
   char line[256];
   while (std::fgets(line, sizeof line, file.get()) != nullptr) {
-    if (std::strcmp(line, "alarm\n") == 0) {
-      alarm = 1;
-      break;
-    }
+    if (std::strcmp(line, "alarm\n") == 0) return 1;
   }
-  file.reset();
-  return alarm + service_running();
+  return 0;
+}
+
+}  // namespace
+
+int events_alarm_enabled(void) {
+  int alarm = alarm_line();
+  return alarm < 0 ? 0 : alarm + service_running();
 }
 
 int wait_service_running(int *state) {
@@ -196,11 +236,19 @@ int wait_service_running(int *state) {
   return state != nullptr ? *state : 0;
 }
 
-int eventadd(int id, const char *text) {
+int eventadd(int id, const char *text) { return eventadd_report(id, text, nullptr); }
+
+int eventadd_report(int id, const char *text, EventaddOutcome *outcome) {
+  EventaddOutcome unasked;
+  if (outcome == nullptr) outcome = &unasked;
+  *outcome = EventaddOutcome{};
   std::printf("= eventadd %d %s =\n", id, text != nullptr ? text : "(null)");
   char now[64] = {};
   utils_time_now_format(kTimeFormat, now, sizeof now);
-  int enabled = events_alarm_enabled();
+  int alarm = alarm_line();
+  int enabled = alarm < 0 ? 0 : alarm + service_running();
+  outcome->enable = enabled;
+  outcome->switch_read = alarm >= 0;
   std::printf("alertmill enable %d\n", enabled);
   if (enabled == 0) {
     syslog(LOG_DEBUG, "eventadd %d %s, but alertmill is disable, ignore..", id,
@@ -208,21 +256,25 @@ int eventadd(int id, const char *text) {
   }
 
   Submission submission(text, 50);
-  if (!submission.ok()) return -1;
+  if (!submission.ok()) {
+    note_send(-1, outcome);
+    return -1;
+  }
   char sqlid[16] = {};
-  if (enabled == 1) insert_pending(id, text, now, sqlid, sizeof sqlid);
+  if (enabled == 1) insert_pending(id, text, now, sqlid, sizeof sqlid, outcome);
   submission.format(id, sqlid, text);
 
-  char eventid[16];
-  format_cut(eventid, sizeof eventid, "%d", id);
-  EventListRow *definition = nullptr;
-  eventlist_get(&definition, eventid);
+  EventListRow *definition = load_definition(id, outcome);
   if (enabled >= 1 && definition != nullptr && utils_str_is_true(definition->enablerecord)) {
     append_event_log(*definition, text, now);
   }
   utils_free(&definition);
 
-  int result = enabled != 0 ? submission.send() : 0;
+  int result = 0;
+  if (enabled != 0) {
+    result = submission.send();
+    note_send(result, outcome);
+  }
   if (id == 4013 || id == 4014) {
     char *cut = std::strstr(submission.request(), "&text=");
     if (cut != nullptr) *cut = '\0';
@@ -232,10 +284,29 @@ int eventadd(int id, const char *text) {
 }
 
 int eventadd_time(int id, const char *text, const char *happentime) {
+  return eventadd_time_report(id, text, happentime, nullptr);
+}
+
+int eventadd_time_report(int id, const char *text, const char *happentime,
+                         EventaddOutcome *outcome) {
+  EventaddOutcome unasked;
+  EventaddOutcome *noted = outcome != nullptr ? outcome : &unasked;
+  *noted = EventaddOutcome{};
+  noted->enable = -1;
   Submission submission(text, 49);
-  if (!submission.ok()) return -1;
+  if (!submission.ok()) {
+    note_send(-1, noted);
+    return -1;
+  }
   char sqlid[16] = {};
-  insert_pending(id, text, happentime != nullptr ? happentime : "", sqlid, sizeof sqlid);
+  insert_pending(id, text, happentime != nullptr ? happentime : "", sqlid, sizeof sqlid, noted);
   submission.format(id, sqlid, text);
-  return submission.send();
+  int result = submission.send();
+  note_send(result, noted);
+  // The routine itself has no use for the definition.
+  if (outcome != nullptr) {
+    EventListRow *definition = load_definition(id, noted);
+    utils_free(&definition);
+  }
+  return result;
 }

@@ -21,6 +21,34 @@ int eventadd(int id, const char *text);
 // recording the pending row and sending, never logging or writing the FIFO.
 int eventadd_time(int id, const char *text, const char *happentime);
 
+// What one submission did, for a caller that reports it to a person (the
+// eventadd command): the routines above say little in their results.
+struct EventaddOutcome {
+  // The enable value, -1 when not consulted (the timed variant), and
+  // whether the enable switch file could be read.
+  int enable;
+  bool switch_read;
+  // The definition look-up: found, or why it failed inside the database
+  // ("" with found false: no such event).
+  bool definition_found;
+  char definition_error[256];
+  // The pending row: whether one was due and written, and SQLite's message
+  // when the database refused it.
+  bool row_due;
+  bool row_written;
+  char row_error[256];
+  // The datagram: whether it was due, the send's result and its errno.
+  bool send_due;
+  int sent;
+  int send_errno;
+};
+
+// eventadd and eventadd_time with the same results, filling *outcome too
+// (the timed variant then looks the definition up as well, after sending).
+int eventadd_report(int id, const char *text, EventaddOutcome *outcome);
+int eventadd_time_report(int id, const char *text, const char *happentime,
+                         EventaddOutcome *outcome);
+
 // Writes "Korvane Alarm " + request + one NUL byte to the cloud client's FIFO,
 // without blocking on an open. 0 (also when there is no FIFO or no reader);
 // -1 when the FIFO cannot be opened otherwise, or no memory.

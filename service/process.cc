@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
 
-#include "db/event_tables.h"
+#include "db/db.h"
 #include "notify/notify.h"
 #include "service/text.h"
 #include "utils/alloc.h"
@@ -42,6 +44,27 @@ auto with_registry_lock(Operation operation) {
 // replayed for ever.
 int discard(const RequestParams &params, EventListRow **definition) {
   with_registry_lock([&] { return eventlogcache_delete(params.sqlid); });
+  utils_free(definition);
+  return -1;
+}
+
+// Causes of failed definition look-ups logged since the last look-up that
+// worked (main thread only).
+std::set<std::string> &unreadable_causes() {
+  static std::set<std::string> causes;
+  return causes;
+}
+
+// A look-up that failed inside the database says nothing about the event,
+// so the request keeps its pending row for the replay at the next start.
+// Each cause is logged once while it lasts, not once per event of a flood.
+int keep_pending(int result, EventListRow **definition) {
+  std::string cause = db_last_error();
+  if (cause.empty()) cause = "result " + std::to_string(result);
+  if (unreadable_causes().insert(cause).second) {
+    syslog(LOG_ERR, "eventlist cannot be read: %s; events stay pending for the next start",
+           cause.c_str());
+  }
   utils_free(definition);
   return -1;
 }
@@ -92,11 +115,13 @@ int event_process(const EventMessage *message) {
     syslog(LOG_DEBUG, "'eventid' is not in the list of parameters!\n");
     return discard(params, &definition);
   }
-  with_registry_lock([&] { return eventlist_get(&definition, params.eventid); });
+  int found = with_registry_lock([&] { return eventlist_get(&definition, params.eventid); });
   if (definition == nullptr) {
+    if (found != -2 || db_last_error()[0] != '\0') return keep_pending(found, &definition);
     syslog(LOG_DEBUG, "eventid %s is not in the database !\n", params.eventid);
     return discard(params, &definition);
   }
+  unreadable_causes().clear();
 
   std::printf("email %s,sms %s, snmp %s\n", definition->emailnotify, definition->smsnotify,
               definition->snmpnotify);

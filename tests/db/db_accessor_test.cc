@@ -4,14 +4,19 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "db/accessor.h"
+#include "db/db.h"
 #include "tests/support/db_sandbox.h"
 #include "utils/alloc.h"
 #include "utils/paths.h"
 
+using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
 namespace {
@@ -51,14 +56,11 @@ static_assert(db_detail::selects_all("SELECT * FROM route"));
 
 constexpr DbResults kCustom{-11, -12, -13, -14, -15};
 
-// db_vformat into a buffer of size bytes that starts out dirty.
-__attribute__((format(printf, 2, 3))) std::string formatted(int size, const char *format, ...) {
-  std::string buffer(static_cast<size_t>(size), 'x');
-  va_list args;
-  va_start(args, format);
-  db_vformat(&buffer[0], size, format, args);
-  va_end(args);
-  return buffer.c_str();
+// Fills a text field to its width with quotes, which a statement doubles.
+template <size_t N>
+void quotes(char (&field)[N]) {
+  memset(field, '\'', N - 1);
+  field[N - 1] = '\0';
 }
 
 TEST(DbStatement, TextWithoutQuotesComesOutAsSnprintfWritesIt) {
@@ -77,14 +79,15 @@ TEST(DbStatement, QuotesInTextValuesAreDoubled) {
   EXPECT_STREQ(sql.format("update t set v='%s';", "''"), "update t set v='''''';");
 }
 
-TEST(DbStatement, CutAtTheBufferSize) {
-  EXPECT_EQ(formatted(16, "id='%s';", "0123456789abcdef"), "id='0123456789a");
-  EXPECT_EQ(formatted(1, "id='%s';", "1"), "");
-  // The cut would keep the first quote of a doubled pair and close the
-  // literal on a shortened value: it falls one character earlier instead.
-  EXPECT_EQ(formatted(11, "id='%s';", "12345'9"), "id='12345");
-  EXPECT_EQ(formatted(12, "id='%s';", "12345'9"), "id='12345''");
-  EXPECT_EQ(formatted(10, "id='%s';", "12345'9"), "id='12345");
+TEST(DbStatement, OneThatDoesNotFitIsNeverCut) {
+  DbStatement<12> sql;
+  EXPECT_STREQ(sql.format("id='%s';", "123'"), "id='123''';");  // 11 characters
+  CaptureStderr();
+  EXPECT_EQ(sql.format("id='%s';", "1234'"), nullptr);
+  EXPECT_EQ(sql.c_str(), nullptr);
+  EXPECT_EQ(GetCapturedStderr(),
+            "statement of 12 characters does not fit its 12-byte buffer, not run: id='%s';\n");
+  EXPECT_STREQ(sql.copy("select 1;"), "select 1;");
 }
 
 class DbAccessor : public testing::Test {
@@ -221,6 +224,82 @@ TEST_F(DbAccessor, DatabaseThatDoesNotOpen) {
   EXPECT_EQ(db_test(select), 0);
   EXPECT_EQ(db_test(select, -1), -1);
   EXPECT_EQ(db_count("select count(*) from route;", &count), -1);
+}
+
+// Every statement with a WHERE clause whose values can outgrow its buffer,
+// at its worst: text fields full of quotes, free texts longer than any
+// buffer. Cut, such a statement could end right after a closing quote and
+// run without the rest of its WHERE clause (staticroute_set rewrote every
+// route); it must not run at all. Statements of integers only, and
+// eventlist_set_latestthreshold, fwipblacklist_exists, usermanagement_set
+// and loginmanage_set with their bounded fields, fit at their worst.
+TEST_F(DbAccessor, StatementsThatDoNotFitNeverRun) {
+  ASSERT_EQ(sandbox_.exec("create table staticroute(id,destination,subnet,gateway,metric,iface,"
+                          "description);"
+                          "insert into staticroute values(1,'a','b','c','1','lan','x'),"
+                          "(2,'d','e','f','2','wan','y');"),
+            SQLITE_OK);
+  const std::string longest(2100, '\'');
+  const char *text = longest.c_str();
+  StaticRouteRow route{};
+  quotes(route.id), quotes(route.destination), quotes(route.subnet), quotes(route.gateway);
+  quotes(route.metric), quotes(route.iface), quotes(route.description);
+  SysDataLocationRow location{};
+  quotes(location.storagetype), quotes(location.storageslotid);
+  EventListRow *definition = nullptr;
+  EventLogCacheRow *pending = nullptr;
+  EventLogRow *logged = nullptr;
+  SysDataLocationRow *located = nullptr;
+  DatabaseGrantRow *grant = nullptr;
+  UserManagementRow *user = nullptr;
+  LoginManageRow *login = nullptr;
+  UserPermissionsRow *permissions = nullptr;
+  UserPermissionRow permission{};
+  int count = 0;
+  const struct {
+    const char *name;
+    std::function<int()> call;
+    int expected;
+  } cases[] = {
+      {"eventlist_get", [&] { return eventlist_get(&definition, text); }, -2},
+      {"eventlog_get", [&] { return eventlog_get(&logged, text); }, -2},
+      {"eventlogcache_get", [&] { return eventlogcache_get(text, &pending); }, -2},
+      {"eventlogcache_exists", [&] { return eventlogcache_exists(text); }, 0},
+      {"eventlogcache_set_notifyflag", [&] { return eventlogcache_set_notifyflag(text, 7); },
+       SQLITE_TOOBIG},
+      {"eventlogcache_delete", [&] { return eventlogcache_delete(text); }, SQLITE_TOOBIG},
+      {"sysdatalocation_get", [&] { return sysdatalocation_get(&located, text); }, -2},
+      {"databasegrant_get", [&] { return databasegrant_get(&grant, text); }, -2},
+      {"usermanagement_get_by_username",
+       [&] { return usermanagement_get_by_username(&user, text); }, -2},
+      {"usermanagement_get_by_email", [&] { return usermanagement_get_by_email(&user, text); }, -2},
+      {"loginmanage_get", [&] { return loginmanage_get(&login, text); }, -2},
+      {"usermanagement_get_permissions",
+       [&] { return usermanagement_get_permissions(&permissions, text); }, -2},
+      {"user_permission_get", [&] { return user_permission_get(&permission, text); }, -2},
+      {"staticroute_count_same", [&] { return staticroute_count_same(&route, &count); }, -2},
+      {"table_count", [&] { return table_count("staticroute", text, &count); }, -2},
+      {"forgetpwd_check", [&] { return forgetpwd_check(text, "1"); }, 0},
+      {"forgetpwd_exists", [&] { return forgetpwd_exists(text); }, 0},
+      {"loginmanage_exists", [&] { return loginmanage_exists(text); }, 0},
+      {"loginmanage_locked", [&] { return loginmanage_locked(text); }, 0},
+      {"staticroute_set", [&] { return staticroute_set(&route); }, -1},
+      {"forgetpwd_delete", [&] { return forgetpwd_delete(text); }, -1},
+      {"loginmanage_delete", [&] { return loginmanage_delete(text); }, -1},
+      {"sysdatalocation_set", [&] { return sysdatalocation_set(&location, text); }, SQLITE_TOOBIG},
+  };
+  const auto routes = sandbox_.rows("select * from staticroute;");
+  GetCapturedStdout();
+  for (const auto &c : cases) {
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_EQ(c.call(), c.expected) << c.name;
+    EXPECT_EQ(GetCapturedStdout(), "") << c.name;  // no query, no statement
+    EXPECT_NE(GetCapturedStderr().find("does not fit its"), std::string::npos) << c.name;
+    EXPECT_STREQ(db_last_error(), "statement longer than its buffer, not run") << c.name;
+  }
+  EXPECT_EQ(sandbox_.rows("select * from staticroute;"), routes);
+  CaptureStdout();
 }
 
 // A session keeps one query; releasing order is query, connection, lock.

@@ -6,7 +6,11 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,7 +133,7 @@ TEST(DbLock, ReleasingOneDescriptorKeepsTheOthersLock) {
 }
 
 // Threads locking and releasing all the time must never drop the lock that
-// another thread still holds.
+// another thread still holds, nor leave descriptors behind meanwhile.
 TEST(DbLock, ChurningThreadsKeepAHeldLock) {
   DbSandbox sandbox;
   std::string path = sandbox.path(paths::kDbLock);
@@ -142,10 +146,81 @@ TEST(DbLock, ChurningThreadsKeepAHeldLock) {
   std::thread second(churn);
   first.join();
   second.join();
+  EXPECT_EQ(descriptors_of(path).size(), 1u);
   EXPECT_FALSE(other_process_can_lock(path));
   EXPECT_EQ(db_unlock(held), 0);
   EXPECT_TRUE(other_process_can_lock(path));
   EXPECT_TRUE(descriptors_of(path).empty());
+}
+
+// A wait for the lock is reported once past the report time and once when
+// it ends, on stderr and in the system log (LOG_PERROR copies what the mask
+// lets through to stderr); the lock is taken all the same.
+TEST(DbLock, ALongWaitIsReported) {
+  DbSandbox sandbox;
+  std::string path = sandbox.path(paths::kDbLock);
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  pid_t holder = fork();
+  if (holder == 0) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    char byte = 0;
+    close(release[1]);
+    if (fd < 0 || lockf(fd, F_LOCK, 0) != 0 || write(ready[1], &byte, 1) != 1) _exit(1);
+    _exit(read(release[0], &byte, 1) >= 0 ? 0 : 1);
+  }
+  close(ready[1]);
+  close(release[0]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+
+  std::string err_path = sandbox.root() + "/stderr";
+  int saved_err = dup(2);
+  int err_file = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(err_file, 2);
+  auto err = [&] {
+    std::ifstream in(err_path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  openlog("dbtest", LOG_PERROR, LOG_DAEMON);
+  int saved_mask = setlogmask(LOG_MASK(LOG_WARNING));
+  db_set_lock_wait_report(50);
+  int fd = -1;
+  std::thread waiter([&] { fd = db_lock(path.c_str()); });
+  bool reported = false;
+  for (int i = 0; i < 9000 && !reported; ++i) {
+    reported = err().find("has waited") != std::string::npos;
+    if (!reported) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  close(release[1]);
+  waiter.join();
+  db_set_lock_wait_report(0);
+  setlogmask(saved_mask);
+  closelog();
+  dup2(saved_err, 2);
+  close(saved_err);
+  close(err_file);
+  close(ready[0]);
+  waitpid(holder, nullptr, 0);
+
+  EXPECT_TRUE(reported);
+  // Each line, then its syslog copy.
+  const std::string self = "db_core_test[" + std::to_string(getpid()) + "] ";
+  std::vector<std::string> lines;
+  std::istringstream in(err());
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u) << err();
+  EXPECT_EQ(lines[1], "dbtest: " + lines[0]);
+  EXPECT_EQ(lines[3], "dbtest: " + lines[2]);
+  EXPECT_EQ(lines[0].rfind(self + "has waited ", 0), 0u) << lines[0];
+  EXPECT_NE(
+      lines[0].find(" s for the lock file " + path + " held by process " + std::to_string(holder)),
+      std::string::npos)
+      << lines[0];
+  EXPECT_EQ(lines[2].rfind(self + "got the lock file " + path + " after ", 0), 0u) << lines[2];
+  EXPECT_FALSE(other_process_can_lock(path));
+  EXPECT_EQ(db_unlock(fd), 0);
 }
 
 TEST(DbOpen, MissingDirectoryFailsWithItsMessage) {

@@ -362,19 +362,6 @@ TEST_F(EventTables, InjectedIdsTouchNothing) {
             (std::vector<std::vector<std::string>>{{"1", "0"}, {"2", "0"}}));
 }
 
-// A statement cut between the two quotes of a doubled pair would close the
-// literal on a shortened value and run; it must fail instead.
-TEST_F(EventTables, CutStatementNeverClosesALiteralEarly) {
-  const std::string prefix = "select * from eventlogcache where id='";
-  std::string id(511 - prefix.size(), 'a');
-  id.back() = '\'';
-  id += "junk";
-  CaptureStdout();
-  EXPECT_EQ(eventlogcache_exists(id.c_str()), 0);
-  std::string out = GetCapturedStdout();
-  EXPECT_EQ(out.find("query:" + prefix + std::string(id.size() - 5, 'a') + "\n"), 0u);
-}
-
 TEST_F(EventTables, GetAllPendingEvents) {
   EventLogCacheRow *rows = reinterpret_cast<EventLogCacheRow *>(this);
   int count = -1;
