@@ -51,14 +51,13 @@ int echoed_status(int run_result, const char *output) {
 int walk(const char *directory, int (*function)(const char *path), bool descend) {
   UniqueDir handle(opendir(directory));
   if (!handle) return -1;
-  const size_t base = strlen(directory);
   char path[kPathSize];
   while (const struct dirent *entry = readdir(handle.get())) {
     if (entry->d_name[0] == '.') continue;
     // A cut path names some other file, and walking a cut directory path can
     // lead back to the same directory for ever: such entries are skipped.
-    if (base + 1 + strlen(entry->d_name) >= kPathSize) continue;
-    snprintf(path, sizeof path, "%s/%s", directory, entry->d_name);
+    int length = snprintf(path, sizeof path, "%s/%s", directory, entry->d_name);
+    if (length < 0 || static_cast<size_t>(length) >= kPathSize) continue;
     if (descend && utils_is_dir(path)) {
       walk(path, function, descend);
     } else if (function != nullptr) {
