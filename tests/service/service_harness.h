@@ -43,6 +43,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/sandbox_root.h"
+
 extern char **environ;
 
 namespace harness {
@@ -582,6 +584,10 @@ class Sandbox {
 
   std::vector<std::string> ubus_calls() const { return lines_of(read("ubus.log")); }
   std::vector<std::string> sms_texts() const { return lines_of(read("sms.log")); }
+  // What the services received: "object method", then keys and values.
+  std::vector<std::vector<std::string>> ubus_messages() const {
+    return sandbox_ubus_messages(path("ubus.messages"));
+  }
 
   // The daemon's syslog lines at one priority (LOG_DAEMON | level).
   std::vector<std::string> syslog(const Process &process, int level) const {
@@ -634,15 +640,12 @@ inline Process &start_idle(Sandbox &box) {
   return daemon;
 }
 
-// Subjects of the putmail calls so far, in call order.
+// Subjects of the mails delivered so far, in call order, as the mail
+// service read them.
 inline std::vector<std::string> mail_subjects(const Sandbox &box) {
-  static const std::string kHead = "putmail {\"head\":\"";
   std::vector<std::string> subjects;
-  for (const std::string &line : box.ubus_calls()) {
-    size_t at = line.find(kHead);
-    if (at == std::string::npos) continue;
-    at += kHead.size();
-    subjects.push_back(line.substr(at, line.find("\", \"body\"", at) - at));
+  for (const auto &message : box.ubus_messages()) {
+    if (message.size() > 2 && message[0] == "zelk_emaild putmail") subjects.push_back(message[2]);
   }
   return subjects;
 }
