@@ -52,8 +52,8 @@ class Submission {
   }
 
   int send() const {
-    return udp_send(socket_.get(), request_.get(), std::strlen(request_.get()), kServiceAddress,
-                    service_port());
+    return udp_send_request(socket_.get(), request_.get(), std::strlen(request_.get()),
+                            kServiceAddress, service_port());
   }
 
  private:
