@@ -137,7 +137,12 @@ void await_child(pid_t child, const char *command, ChildStream *streams, size_t 
   int look_millis = kFirstLookMillis;
   int status = 0;
   for (;;) {
-    for (size_t i = 0; i < count; ++i) streams[i].read_available();
+    for (size_t i = 0; i < count; ++i) {
+      bool was_open = streams[i].fd >= 0;
+      streams[i].read_available();
+      // A stream closes as the command ends: look again soon.
+      if (was_open && streams[i].fd < 0) look_millis = kFirstLookMillis;
+    }
     pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child) break;
     if (done < 0 && errno != EINTR) return;
