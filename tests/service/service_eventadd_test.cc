@@ -220,6 +220,22 @@ TEST_F(ServiceEventadd, CloudFifoMissingOrWithoutReader) {
   EXPECT_EQ(port.received().size(), 2u);
 }
 
+TEST_F(ServiceEventadd, FullCloudFifoIsWaitedForAsleep) {
+  listen_to_cloud();
+  box.write("etc/quagga/events_alarm.conf", "alarm\n");
+  // The client has stopped reading and its pipe is full.
+  int fill = open(box.path("tmp/cloudclient.fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fill, 0);
+  std::string block(4096, 'f');
+  while (write(fill, block.data(), block.size()) > 0) {
+  }
+  close(fill);
+  RunResult run = box.eventadd({"100", "port=1"});
+  EXPECT_EQ(run.exit.status, 0) << run.err;
+  // It gives up after 10 s; spinning for them would cost as much CPU time.
+  EXPECT_LT(run.exit.cpu_seconds, 3.0);
+}
+
 TEST_F(ServiceEventadd, TimedVariantAlwaysRecordsAndSends) {
   CloudReader &cloud = listen_to_cloud();
   // No switch file: the timed variant does not ask.

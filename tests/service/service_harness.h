@@ -24,6 +24,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -268,7 +269,8 @@ inline void remove_tree(const std::string &path) {
 
 struct Exit {
   bool exited = false;
-  int status = -1;  // exit status, or -signal
+  int status = -1;         // exit status, or -signal
+  double cpu_seconds = 0;  // user and system time it used
 };
 
 inline Exit decode(int status) {
@@ -346,7 +348,11 @@ class Process {
   void poll() {
     if (pid_ <= 0 || exit_.exited) return;
     int status;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) exit_ = decode(status);
+    rusage usage{};
+    if (wait4(pid_, &status, WNOHANG, &usage) != pid_) return;
+    exit_ = decode(status);
+    exit_.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                        (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   }
 
   pid_t pid_ = -1;
