@@ -15,6 +15,7 @@
 
 #include "notify/notify.h"
 #include "tests/support/sandbox_root.h"
+#include "utils/command.h"
 
 namespace {
 
@@ -147,6 +148,36 @@ TEST_F(ChannelsTest, NumbersReadLikeAtoiWithoutOverflow) {
   // A stored notifyflag this large has every channel's bit: the row goes.
   EXPECT_EQ(notify_atoi("99999999999"), INT_MAX);
   EXPECT_EQ(notify_atoi("-99999999999"), INT_MIN);
+}
+
+// ---- the stand-in ubus, as strict as the appliance's ----
+
+TEST_F(ChannelsTest, StandInUbusTakesOnlyAJsonObject) {
+  const std::pair<std::string, bool> messages[] = {
+      {"{\"head\":\"a\\\"b\", \"n\":[1,{\"x\":null}], \"g\":-1.5e3}", true},
+      {"{\"raw\":\"line\nfeed\ttab\x01\"}", true},
+      {"{\"u\":\"\\u00e9\\ud83d\\ude00\"}", true},
+      {"{\"head\":\"a\"b\"}", false},
+      {"{\"a\":\"\\x\"}", false},
+      {"{\"a\":1,}", false},
+      {"[1]", false},
+      {"{} x", false},
+      {"", false},
+  };
+  size_t accepted = 0;
+  for (const auto &[message, valid] : messages) {
+    ChildCapture capture;
+    capture.error = true;
+    ChildResult run =
+        utils_run_child(("ubus call zelk_snmp eventtrap '" + message + "'").c_str(), capture);
+    EXPECT_EQ(run.status, valid ? 0 : 255) << message;
+    EXPECT_EQ(run.error_line, valid ? "" : "Failed to parse message data") << message;
+    accepted += valid;
+    EXPECT_EQ(calls().size(), accepted) << message;
+    EXPECT_EQ(root_.ubus_messages().size(), accepted) << message;
+  }
+  EXPECT_EQ(root_.ubus_messages()[2],
+            (std::vector<std::string>{"zelk_snmp eventtrap", "u", "\u00e9\U0001F600"}));
 }
 
 // ---- e-mail ----
