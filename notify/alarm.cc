@@ -1,19 +1,23 @@
 #include "notify/alarm.h"
 
 #include <dlfcn.h>
+#include <syslog.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "notify/registry.h"
+#include "utils/command.h"
 #include "utils/paths.h"
 
 namespace {
 
 constexpr int kSerialSize = 128;
 constexpr int kHostNameSize = 64;
+constexpr char kHostNameCommand[] = "uci get system.@system[0].hostname";
 
 using GetInfoByName = int (*)(const char *name, char *value);
 
@@ -33,6 +37,43 @@ GetInfoByName info_function() {
   return function;
 }
 
+// Bytes of the character at text[at]: a whole UTF-8 sequence, or one byte for
+// anything else (ASCII, or a byte that starts no complete sequence).
+size_t character_size(std::string_view text, size_t at) {
+  auto lead = static_cast<unsigned char>(text[at]);
+  size_t size = lead >= 0xF0 && lead <= 0xF4   ? 4
+                : lead >= 0xE0 && lead <= 0xEF ? 3
+                : lead >= 0xC2 && lead <= 0xDF ? 2
+                                               : 1;
+  if (at + size > text.size()) return 1;
+  for (size_t i = 1; i < size; ++i) {
+    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 1;
+  }
+  return size;
+}
+
+// Bytes that the character of size bytes at text[at] takes once quoted.
+size_t quoted_character_size(std::string_view text, size_t at, size_t size, Quoting quoting) {
+  if (size > 1 || quoting == Quoting::kPlain) return size;
+  if (text[at] == '"' || text[at] == '\\') return 2;
+  return quoting == Quoting::kJsonInShell && text[at] == '\'' ? 4 : 1;
+}
+
+// Bytes of text's longest prefix of whole characters that takes at most room
+// bytes once quoted.
+size_t fitting_prefix(std::string_view text, size_t room, Quoting quoting) {
+  size_t used = 0;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t size = character_size(text, at);
+    size_t quoted = quoted_character_size(text, at, size, quoting);
+    if (used + quoted > room) break;
+    used += quoted;
+    at += size;
+  }
+  return at;
+}
+
 }  // namespace
 
 std::string notify_serial_number(void) {
@@ -45,37 +86,105 @@ std::string notify_serial_number(void) {
 }
 
 std::string get_hostname(void) {
-  UniquePipe pipe(popen("uci get system.@system[0].hostname", "re"));
-  if (!pipe) return "unknown";
-  char name[kHostNameSize] = {};
-  if (std::fgets(name, sizeof name, pipe.get()) == nullptr) return {};
-  name[std::strcspn(name, "\n")] = '\0';
-  return name;
+  ChildCapture capture;
+  capture.output = true;
+  capture.output_limit = kHostNameSize - 1;
+  ChildResult run = utils_run_child(kHostNameCommand, capture);
+  if (!run.started || run.timed_out) return "unknown";
+  return run.output.substr(0, run.output.find('\n'));
 }
 
 int format_alarm_text(char *dest, int size, const char *subject, const char *context, int kind) {
   if (dest == nullptr || size < 1) return 0;
   if (kind != kNotifyEmail && kind != kNotifySms && kind != kNotifySnmp) return 0;
-  if (subject == nullptr) subject = "";
-  if (context == nullptr) context = "";
-  std::string serial = notify_serial_number();
-  std::string host = get_hostname();
-  auto bound = static_cast<size_t>(size);
+  std::string text = notify_alarm_text(subject, context, kind, static_cast<size_t>(size) - 1);
+  std::memcpy(dest, text.c_str(), text.size() + 1);
+  return 0;
+}
+
+std::string notify_quoted(std::string_view text, Quoting quoting) {
+  std::string quoted;
+  for (char c : text) {
+    if (quoting != Quoting::kPlain && (c == '"' || c == '\\')) {
+      quoted += '\\';
+      quoted += c;
+    } else if (quoting == Quoting::kJsonInShell && c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted;
+}
+
+void notify_fit_texts(std::string *message, std::string *subject, size_t room, Quoting quoting) {
+  size_t subject_size = notify_quoted(*subject, quoting).size();
+  if (subject_size + notify_quoted(*message, quoting).size() <= room) return;
+  if (subject_size <= room) {
+    message->resize(fitting_prefix(*message, room - subject_size, quoting));
+    return;
+  }
+  message->clear();
+  subject->resize(fitting_prefix(*subject, room, quoting));
+}
+
+std::string notify_alarm_text(const char *subject, const char *context, int kind, size_t limit,
+                              Quoting members) {
+  // The texts sit between fixed pieces: before the subject, between it and
+  // the message, after the message. The e-mail body has no subject.
+  struct Layout {
+    const char *before, *between, *after;
+    Quoting quoting;
+  };
+  Layout layout{};
   switch (kind) {
     case kNotifyEmail:
-      std::snprintf(dest, bound, "receive alarm from [%s](sn:%s)\n%s", host.c_str(), serial.c_str(),
-                    context);
+      layout = {"", "", "", Quoting::kPlain};
       break;
     case kNotifySms:
-      std::snprintf(dest, bound, "Subject: %s\nreceive alarm from [%s](sn:%s)\n%s", subject,
-                    host.c_str(), serial.c_str(), context);
+      layout = {"Subject: ", "\n", "", Quoting::kPlain};
       break;
     case kNotifySnmp:
-      std::snprintf(dest, bound, "\"head\":\"%s\",\"body\":\"receive alarm from [%s](sn:%s)\n%s\"",
-                    subject, host.c_str(), serial.c_str(), context);
+      layout = {"\"head\":\"", "\",\"body\":\"", "\"", members};
       break;
+    default:
+      return {};
   }
-  return 0;
+  std::string title = kind != kNotifyEmail && subject != nullptr ? subject : "";
+  std::string serial = notify_serial_number();
+  std::string message = "receive alarm from [" + get_hostname() + "](sn:" + serial + ")\n" +
+                        (context != nullptr ? context : "");
+  size_t fixed =
+      std::strlen(layout.before) + std::strlen(layout.between) + std::strlen(layout.after);
+  if (fixed <= limit) {
+    notify_fit_texts(&message, &title, limit - fixed, layout.quoting);
+  } else {
+    message.clear();
+    title.clear();
+  }
+  std::string text = layout.before + notify_quoted(title, layout.quoting) + layout.between +
+                     notify_quoted(message, layout.quoting) + layout.after;
+  // Only a buffer too small for the fixed pieces cuts here, and they are ASCII.
+  text.resize(std::min(text.size(), limit));
+  return text;
+}
+
+bool notify_run_command(const char *command, const char *what, std::string *output,
+                        size_t output_limit) {
+  ChildCapture capture;
+  capture.output = output != nullptr;
+  capture.output_limit = output_limit;
+  capture.error = true;
+  ChildResult run = utils_run_child(command, capture);
+  if (output != nullptr) *output = run.output;
+  if (!run.started) {
+    syslog(LOG_ERR, "%s could not be run", what);
+  } else if (!run.timed_out && run.status < 0) {
+    syslog(LOG_ERR, "%s ended by a signal", what);
+  } else if (!run.timed_out && run.status != 0) {
+    syslog(LOG_ERR, "%s failed with exit status %d: %s", what, run.status, run.error_line.c_str());
+  }
+  return run.started && !run.timed_out && run.status == 0;
 }
 
 std::optional<int> notify_read_group(const char *fixed_path, int line_size) {
@@ -92,17 +201,4 @@ int notify_atoi(const char *text) {
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
-}
-
-std::string notify_shell_quoted(const char *text) {
-  std::string quoted;
-  if (text == nullptr) return quoted;
-  for (const char *c = text; *c != '\0'; ++c) {
-    if (*c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += *c;
-    }
-  }
-  return quoted;
 }

@@ -3,6 +3,7 @@
 #include <syslog.h>
 
 #include <cstdio>
+#include <string>
 
 #include "notify/alarm.h"
 #include "notify/channel.h"
@@ -12,6 +13,8 @@
 namespace {
 
 constexpr int kTextSize = 512;
+constexpr char kPutmailFormat[] =
+    "ubus call zelk_emaild putmail '{\"head\":\"%s\", \"body\":\"%s\", \"group\":%d}'";
 
 ChannelQueue email_queue(kNotifyEmail, email_send);
 
@@ -37,15 +40,17 @@ int email_send(const NotifyData *data) {
   std::optional<int> group = notify_read_group(paths::kAlarmEmailGroup, kTextSize);
   if (!group || *group < kGroupMin || *group > kGroupMax) return 0;
 
-  char body[kTextSize];
-  format_alarm_text(body, sizeof body, data->subject, data->context, kNotifyEmail);
+  std::string body = notify_alarm_text(data->subject, data->context, kNotifyEmail, kTextSize - 1);
+  std::string subject = data->subject;
   char command[kTextSize];
-  std::snprintf(command, sizeof command,
-                "ubus call zelk_emaild putmail '{\"head\":\"%s\", "
-                "\"body\":\"%s\", \"group\":%d}'",
-                notify_shell_quoted(data->subject).c_str(), notify_shell_quoted(body).c_str(),
-                *group);
+  // Room for the texts: the command less its fixed pieces and the group.
+  int fixed = std::snprintf(command, sizeof command, kPutmailFormat, "", "", *group);
+  notify_fit_texts(&body, &subject, sizeof command - 1 - static_cast<size_t>(fixed),
+                   Quoting::kJsonInShell);
+  std::snprintf(command, sizeof command, kPutmailFormat,
+                notify_quoted(subject, Quoting::kJsonInShell).c_str(),
+                notify_quoted(body, Quoting::kJsonInShell).c_str(), *group);
   syslog(LOG_DEBUG, "%s", command);
-  utils_system(command);
-  return 0;
+  // A mail the service did not take is not done: the replay offers it again.
+  return notify_run_command(command, "putmail") ? 0 : -1;
 }

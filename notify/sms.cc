@@ -3,8 +3,10 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "notify/alarm.h"
 #include "notify/channel.h"
@@ -40,7 +42,11 @@ void *sms_worker(void *) { channel_work_forever(&sms_queue); }
 int sms_send(const NotifyData *data) {
   if (auto end = channel_delivery_gate(data, kNotifySms, "sms")) return *end;
   if (auto end = channel_announce_delivery(data, kNotifySms, "sms")) return *end;
-  if (sms_write_file(data->subject, data->context) != 0) return 0;
+  // A file not wholly written would send a cut or empty text: not done.
+  if (sms_write_file(data->subject, data->context) != 0) {
+    sms_remove_file();
+    return -1;
+  }
   std::printf("--------- send sms ddddd------\n");
   int result = sms_send_to_group();
   sms_remove_file();
@@ -48,11 +54,24 @@ int sms_send(const NotifyData *data) {
 }
 
 int sms_write_file(const char *subject, const char *context) {
-  UniqueFile file(std::fopen(utils_path(paths::kEventSendSms).c_str(), "we"));
-  if (!file) return -1;
-  char text[kTextSize];
-  format_alarm_text(text, sizeof text, subject, context, kNotifySms);
-  std::fputs(text, file.get());
+  std::string path = utils_path(paths::kEventSendSms);
+  FILE *file = std::fopen(path.c_str(), "we");
+  if (file == nullptr) {
+    syslog(LOG_ERR, "create sms file %s fail: %s", path.c_str(), std::strerror(errno));
+    return -1;
+  }
+  std::string text = notify_alarm_text(subject, context, kNotifySms, kTextSize - 1);
+  bool written = std::fputs(text.c_str(), file) >= 0;
+  // A full disk often shows only when the buffered text is flushed.
+  int error = errno;
+  if (std::fclose(file) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    syslog(LOG_ERR, "write sms file %s fail: %s", path.c_str(), std::strerror(error));
+    return -1;
+  }
   return 0;
 }
 
@@ -65,10 +84,11 @@ int sms_send_to_group(void) {
   std::snprintf(command, sizeof command,
                 "ubus call zelk_other sendsms '{\"group\":%d, \"file\":\"%s\"}'", *group,
                 sms_file_name());
-  char output[kTextSize];
-  utils_run_command(output, sizeof output, "%s", command);
+  std::string output;
+  bool ran = notify_run_command(command, "sendsms", &output, kTextSize - 1);
   syslog(LOG_INFO, "sending event sms..");
-  if (std::strstr(output, "error") != nullptr) {
+  if (!ran) return -1;
+  if (std::strstr(output.c_str(), "error") != nullptr) {
     syslog(LOG_ERR, "send event sms failed");
     return -1;
   }

@@ -3,6 +3,7 @@
 #include <syslog.h>
 
 #include <cstdio>
+#include <string>
 
 #include "notify/alarm.h"
 #include "notify/channel.h"
@@ -12,6 +13,7 @@ namespace {
 
 constexpr int kTextSize = 512;
 constexpr int kProcessLineSize = 128;
+constexpr char kEventtrapFormat[] = "ubus call zelk_snmp eventtrap '{%s}'";
 
 ChannelQueue snmp_queue(kNotifySnmp, snmp_send);
 
@@ -37,20 +39,21 @@ int snmp_send(const NotifyData *data) {
   }
   std::printf("-- subject %s, context %s\n", data->subject, data->context);
 
-  char members[kTextSize];
-  format_alarm_text(members, sizeof members, data->subject, data->context, kNotifySnmp);
   char command[kTextSize];
-  std::snprintf(command, sizeof command, "ubus call zelk_snmp eventtrap '{%s}'",
-                notify_shell_quoted(members).c_str());
+  std::string members = notify_alarm_text(data->subject, data->context, kNotifySnmp,
+                                          sizeof command - 1 - (sizeof kEventtrapFormat - 1 - 2),
+                                          Quoting::kJsonInShell);
+  std::snprintf(command, sizeof command, kEventtrapFormat, members.c_str());
   syslog(LOG_INFO, "%s", command);
   std::printf("%s\n", command);
-  utils_system(command);
-  return 0;
+  // A trap the agent did not take is not done: the replay offers it again.
+  return notify_run_command(command, "eventtrap") ? 0 : -1;
 }
 
 int snmp_agent_running(void) {
-  UniquePipe pipe(popen("ps | grep snmp-mib | grep -v grep", "re"));
-  if (!pipe) return 0;
-  char line[kProcessLineSize];
-  return std::fgets(line, sizeof line, pipe.get()) != nullptr ? 1 : 0;
+  ChildCapture capture;
+  capture.output = true;
+  capture.output_limit = kProcessLineSize - 1;
+  ChildResult run = utils_run_child("ps | grep snmp-mib | grep -v grep", capture);
+  return run.started && !run.timed_out && !run.output.empty() ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 #include "service/eventadd.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <syslog.h>
@@ -62,8 +63,8 @@ class Submission {
   }
 
   int send() const {
-    return udp_send(socket_.get(), request_.get(), std::strlen(request_.get()), kServiceAddress,
-                    service_port());
+    return udp_send_request(socket_.get(), request_.get(), std::strlen(request_.get()),
+                            kServiceAddress, service_port());
   }
 
  private:
@@ -151,13 +152,19 @@ class SigpipeHeldBack {
 
 void write_record(int fifo, const char *record, size_t length) {
   SigpipeHeldBack held;
-  time_t give_up = time(nullptr) + kFifoFullGiveUpSeconds;
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const time_t give_up = now.tv_sec + kFifoFullGiveUpSeconds;
   for (;;) {
     ssize_t written = write(fifo, record, length);
     if (written >= 0) return;
     if (errno == EPIPE) held.note_broken();
     if (errno != EAGAIN && errno != EINTR) return;
-    if (time(nullptr) > give_up) return;
+    // A full pipe: sleep until the reader has made room, not on the CPU.
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec > give_up) return;
+    pollfd room{fifo, POLLOUT, 0};
+    poll(&room, 1, static_cast<int>(give_up - now.tv_sec + 1) * 1000);
   }
 }
 

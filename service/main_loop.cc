@@ -3,6 +3,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,12 +12,16 @@
 #include "service/event_queue.h"
 #include "service/eventadd.h"
 #include "service/process.h"
-#include "utils/handles.h"
+#include "utils/command.h"
 #include "utils/paths.h"
 
 namespace {
 
 inline constexpr char kReadinessProbe[] = "ubus call zelk_system get '{\"base\":\"general\"}'";
+inline constexpr size_t kProbeLineSize = 256;
+// The system service's reply is a few lines; the rest of a longer one is
+// read and dropped.
+inline constexpr size_t kProbeOutputLimit = 16384;
 inline constexpr unsigned kProbePauseSeconds = 3;
 inline constexpr unsigned kSettlingSeconds = 10;
 inline constexpr unsigned kMainLoopMicros = 100000;
@@ -26,19 +31,26 @@ inline constexpr unsigned kMainLoopMicros = 100000;
 void wait_system_ready(void) {
   bool ready = false;
   bool answered = false;
+  ChildCapture capture;
+  capture.output = true;
+  capture.output_limit = kProbeOutputLimit;
   while (!ready) {
-    UniquePipe probe(popen(kReadinessProbe, "re"));
-    if (probe != nullptr) {
-      char line[256];
-      while (std::fgets(line, sizeof line, probe.get()) != nullptr) {
-        if (std::strstr(line, "ssh") != nullptr || std::strstr(line, "http") != nullptr) {
-          ready = true;
-          break;
-        }
+    ChildResult probe = utils_run_child(kReadinessProbe, capture);
+    // Read as lines of at most 255 characters, a longer one in pieces.
+    const std::string &reply = probe.output;
+    for (size_t at = 0; at < reply.size() && !ready;) {
+      size_t line_end = reply.find('\n', at);
+      line_end = line_end == std::string::npos ? reply.size() : line_end + 1;
+      size_t end = std::min(line_end, at + kProbeLineSize - 1);
+      std::string line = reply.substr(at, end - at);
+      if (std::strstr(line.c_str(), "ssh") != nullptr ||
+          std::strstr(line.c_str(), "http") != nullptr) {
+        ready = true;
+      } else {
         answered = true;
       }
+      at = end;
     }
-    probe.reset();
     syslog(LOG_DEBUG, "waiting vtysh_ubus start..");
     sleep(kProbePauseSeconds);
   }

@@ -3,11 +3,13 @@
 #ifndef ALERTMILL_SERVICE_RECEIVER_H_
 #define ALERTMILL_SERVICE_RECEIVER_H_
 
+#include "service/udp.h"
+
 // A datagram carries at most kChunkBytes of request text. One of exactly that
 // size not beginning with NUL announces that the request goes on in the next
 // datagram; pieces are joined up to kRequestBytes - 1 bytes.
-inline constexpr int kChunkBytes = 511;
-inline constexpr int kRequestBytes = 2048;
+inline constexpr int kChunkBytes = kDatagramTextBytes;
+inline constexpr int kRequestBytes = kRequestTextBytes + 1;
 // Pause after each complete request; the kernel queue buffers meanwhile.
 inline constexpr unsigned kReceiverPauseMicros = 100000;
 inline constexpr unsigned long kReceiverStackBytes = 2048000;

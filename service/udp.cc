@@ -5,6 +5,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -63,4 +64,17 @@ int udp_send(int fd, const void *data, size_t length, const char *address, uint1
     sent = sendto(fd, data, length, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
   } while (sent == -1 && errno == EINTR);
   return static_cast<int>(sent);
+}
+
+int udp_send_request(int fd, const char *request, size_t length, const char *address,
+                     uint16_t port) {
+  constexpr auto kPiece = static_cast<size_t>(kDatagramTextBytes);
+  length = std::min(length, static_cast<size_t>(kRequestTextBytes));
+  size_t sent = 0;
+  for (;;) {
+    size_t piece = std::min(length - sent, kPiece);
+    if (udp_send(fd, request + sent, piece, address, port) < 0) return -1;
+    sent += piece;
+    if (piece < kPiece) return static_cast<int>(sent);
+  }
 }

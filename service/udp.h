@@ -35,4 +35,18 @@ int udp_recv(int fd, void *buffer, size_t size, struct sockaddr_in *from);
 // the last sendto.
 int udp_send(int fd, const void *data, size_t length, const char *address, uint16_t port);
 
+// A request text travels in datagrams of at most kDatagramTextBytes; the
+// receiver joins them into at most kRequestTextBytes.
+inline constexpr int kDatagramTextBytes = 511;
+inline constexpr int kRequestTextBytes = 2047;
+
+// Sends a request text of length bytes the way the receiver joins it: full
+// pieces of kDatagramTextBytes, each announcing the next, then a shorter one,
+// empty when the length is a multiple of the piece, so that the request never
+// runs on into another sender's. A text longer than kRequestTextBytes is cut
+// there: the receiver could not hold the rest and would take it for a request
+// of its own. The bytes sent, or -1 when a piece could not be sent.
+int udp_send_request(int fd, const char *request, size_t length, const char *address,
+                     uint16_t port);
+
 #endif  // ALERTMILL_SERVICE_UDP_H_

@@ -1,14 +1,18 @@
 #include "utils/command.h"
 
 #include <dirent.h>
-#include <sys/resource.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +30,11 @@ constexpr size_t kProcessCommandSize = 256;
 constexpr size_t kProcessLineSize = 128;
 constexpr size_t kPathSize = 256;
 constexpr int kStatusOutputSize = 8;
+constexpr size_t kErrorLineLimit = 255;
+// A child is looked at again after 1 ms, then ever less often up to every
+// 50 ms: quick commands end quickly, long ones cost no CPU.
+constexpr int kFirstLookMillis = 1;
+constexpr int kLastLookMillis = 50;
 
 // Whole text is a decimal number (leading blanks and a trailing line end
 // allowed); false for empty or garbled output.
@@ -51,14 +60,13 @@ int echoed_status(int run_result, const char *output) {
 int walk(const char *directory, int (*function)(const char *path), bool descend) {
   UniqueDir handle(opendir(directory));
   if (!handle) return -1;
-  const size_t base = strlen(directory);
   char path[kPathSize];
   while (const struct dirent *entry = readdir(handle.get())) {
     if (entry->d_name[0] == '.') continue;
     // A cut path names some other file, and walking a cut directory path can
     // lead back to the same directory for ever: such entries are skipped.
-    if (base + 1 + strlen(entry->d_name) >= kPathSize) continue;
-    snprintf(path, sizeof path, "%s/%s", directory, entry->d_name);
+    int length = snprintf(path, sizeof path, "%s/%s", directory, entry->d_name);
+    if (length < 0 || static_cast<size_t>(length) >= kPathSize) continue;
     if (descend && utils_is_dir(path)) {
       walk(path, function, descend);
     } else if (function != nullptr) {
@@ -68,7 +76,150 @@ int walk(const char *directory, int (*function)(const char *path), bool descend)
   return 0;
 }
 
+// The read end of one of a child's streams, and what is kept of it.
+struct ChildStream {
+  int fd = -1;
+  std::string *kept = nullptr;
+  size_t limit = 0;
+  bool pass_on = false;  // copy every byte to our standard error
+
+  ~ChildStream() { close_end(); }
+  void close_end() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  // Reads what is there without waiting; closes at the end of the stream.
+  void read_available() {
+    char chunk[4096];
+    while (fd >= 0) {
+      ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n > 0) {
+        size_t room = limit > kept->size() ? limit - kept->size() : 0;
+        kept->append(chunk, std::min(room, static_cast<size_t>(n)));
+        if (pass_on && write(STDERR_FILENO, chunk, static_cast<size_t>(n)) < 0) pass_on = false;
+      } else if (n == 0 || errno != EINTR) {
+        if (n == 0 || errno != EAGAIN) close_end();
+        return;
+      }
+    }
+  }
+};
+
+// A pipe for one of the child's streams: both ends close-on-exec and above
+// the standard descriptors, so that the child's dup2 never meets one of them.
+bool open_stream(ChildStream *stream, int *write_end) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  for (int &end : ends) {
+    if (end > STDERR_FILENO) continue;
+    int moved = fcntl(end, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(end);
+    end = moved;
+  }
+  if (ends[0] < 0 || ends[1] < 0) {
+    for (int end : ends) {
+      if (end >= 0) close(end);
+    }
+    return false;
+  }
+  fcntl(ends[0], F_SETFL, O_NONBLOCK);
+  stream->fd = ends[0];
+  *write_end = ends[1];
+  return true;
+}
+
+// Waits for child while reading its streams; kills its group at the limit.
+void await_child(pid_t child, const char *command, ChildStream *streams, size_t count,
+                 ChildResult *result) {
+  using Clock = std::chrono::steady_clock;
+  const int limit = utils_child_time_limit();
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limit);
+  int look_millis = kFirstLookMillis;
+  int status = 0;
+  for (;;) {
+    for (size_t i = 0; i < count; ++i) {
+      bool was_open = streams[i].fd >= 0;
+      streams[i].read_available();
+      // A stream closes as the command ends: look again soon.
+      if (was_open && streams[i].fd < 0) look_millis = kFirstLookMillis;
+    }
+    pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) break;
+    if (done < 0 && errno != EINTR) return;
+    Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+      kill(-child, SIGKILL);
+      kill(child, SIGKILL);
+      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+      result->timed_out = true;
+      syslog(LOG_ERR, "command killed after %d s: %s", limit, command);
+      return;
+    }
+    pollfd open_ends[2];
+    nfds_t watched = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (streams[i].fd >= 0) open_ends[watched++] = {streams[i].fd, POLLIN, 0};
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+    poll(open_ends, watched, static_cast<int>(std::min<long long>(look_millis, left)));
+    look_millis = std::min(look_millis * 2, kLastLookMillis);
+  }
+  // What it wrote before it ended is in the pipes; children it left behind
+  // may hold them open, so nothing waits for their end.
+  for (size_t i = 0; i < count; ++i) streams[i].read_available();
+  if (WIFEXITED(status)) result->status = WEXITSTATUS(status);
+}
+
 }  // namespace
+
+int utils_child_time_limit(void) {
+  const char *root = getenv("ALERTMILL_ROOT");
+  const char *wanted = getenv("ALERTMILL_CHILD_TIME_LIMIT");
+  if (root == nullptr || *root == '\0' || wanted == nullptr) return kChildTimeLimitSeconds;
+  int seconds = atoi(wanted);
+  return seconds >= 1 && seconds < kChildTimeLimitSeconds ? seconds : kChildTimeLimitSeconds;
+}
+
+ChildResult utils_run_child(const char *command, const ChildCapture &capture) {
+  ChildResult result;
+  if (command == nullptr) return result;
+  ChildStream streams[2];
+  int output_end = -1;
+  int error_end = -1;
+  size_t count = 0;
+  if (capture.output) {
+    streams[count].kept = &result.output;
+    streams[count].limit = capture.output_limit;
+    if (!open_stream(&streams[count++], &output_end)) return result;
+  }
+  if (capture.error) {
+    streams[count].kept = &result.error_line;
+    streams[count].limit = kErrorLineLimit;
+    streams[count].pass_on = true;
+    if (!open_stream(&streams[count++], &error_end)) {
+      if (output_end >= 0) close(output_end);
+      return result;
+    }
+  }
+  pid_t child = vfork();
+  if (child == 0) {
+    // Shares our memory until exec: only async-signal-safe calls here.
+    setpgid(0, 0);
+    if (output_end >= 0) dup2(output_end, STDOUT_FILENO);
+    if (error_end >= 0) dup2(error_end, STDERR_FILENO);
+    execl("/bin/sh", "/bin/sh", "-c", command, static_cast<char *>(nullptr));
+    _exit(1);
+  }
+  for (int end : {output_end, error_end}) {
+    if (end >= 0) close(end);
+  }
+  if (child < 0) return result;
+  result.started = true;
+  await_child(child, command, streams, count, &result);
+  result.error_line.resize(std::min(result.error_line.find('\n'), result.error_line.size()));
+  return result;
+}
 
 int utils_run_command(char *output, int output_size, const char *format, ...) {
   if (utils_str_is_empty(format)) return -1;
@@ -89,42 +240,30 @@ int utils_run_command(char *output, int output_size, const char *format, ...) {
     return 0;
   }
   output[0] = '\0';
-  UniquePipe pipe(popen(command.get(), "re"));
-  if (!pipe) return -1;
-  // One fread: it waits for output_size-1 bytes or the end of the output.
-  size_t read = fread(output, 1, static_cast<size_t>(output_size) - 1, pipe.get());
-  if (read > 0) output[read] = '\0';
+  ChildCapture capture;
+  capture.output = true;
+  capture.output_limit = static_cast<size_t>(output_size) - 1;
+  ChildResult run = utils_run_child(command.get(), capture);
+  if (!run.started) return -1;
+  std::memcpy(output, run.output.data(), run.output.size());
+  output[run.output.size()] = '\0';
   return 0;
 }
 
-int utils_system(const char *command) {
-  if (command == nullptr) return -1;
-  pid_t child = vfork();
-  if (child == 0) {
-    // Shares our memory until exec: only async-signal-safe calls here.
-    execl("/bin/sh", "/bin/sh", "-c", command, static_cast<char *>(nullptr));
-    _exit(1);
-  }
-  if (child < 0) return -1;
-  int status = 0;
-  struct rusage usage;
-  while (wait4(child, &status, 0, &usage) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  if ((status & 0x7f) != 0) return -1;
-  return (status >> 8) & 0xff;
-}
+int utils_system(const char *command) { return utils_run_child(command, ChildCapture{}).status; }
 
 int utils_process_running(const char *name) {
   if (utils_str_is_empty(name)) return -1;
   char command[kProcessCommandSize];
   snprintf(command, sizeof command, "ps | grep '%s' | grep -v grep | grep -v progrma='%s' | wc -l",
            name, name);
-  UniquePipe pipe(popen(command, "re"));
-  if (!pipe) return -1;
-  char line[kProcessLineSize] = {};
-  if (fgets(line, sizeof line, pipe.get()) == nullptr) return 0;
-  return atoi(line) > 0 ? 1 : 0;
+  ChildCapture capture;
+  capture.output = true;
+  capture.output_limit = kProcessLineSize - 1;
+  ChildResult run = utils_run_child(command, capture);
+  if (!run.started) return -1;
+  // atoi reads the first line only: it stops at the line end.
+  return atoi(run.output.c_str()) > 0 ? 1 : 0;
 }
 
 void utils_print_runstatus(const char *name) {

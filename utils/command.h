@@ -2,7 +2,9 @@
 #ifndef ALERTMILL_UTILS_COMMAND_H_
 #define ALERTMILL_UTILS_COMMAND_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Formats a command (at most 16383 characters; a longer one is cut and a
 // debug message logged) and runs it. Without an output buffer it runs through
@@ -11,14 +13,46 @@
 // and the result is 0 once the pipe opened; -1 when it could not (output then
 // ""). -1, running nothing, for a null or empty format or an output_size < 1
 // with a buffer. The command buffer is on the heap: callers may run on small
-// thread stacks.
+// thread stacks. Runs through utils_run_child, so under its time limit.
 int utils_run_command(char *output, int output_size, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 
 // Runs command through "/bin/sh -c" and waits: the shell's exit status
 // (0..255; 1 when the shell could not start), -1 for a null command, a failed
-// fork or wait, or death by a signal.
+// fork or wait, or death by a signal (the time limit's included).
 int utils_system(const char *command);
+
+// The longest any command may run before it is killed together with its
+// process group. A hung child must delay its caller by this much at most,
+// never for ever.
+inline constexpr int kChildTimeLimitSeconds = 60;
+
+// kChildTimeLimitSeconds; in a sandbox (ALERTMILL_ROOT set), tests may
+// shorten it with ALERTMILL_CHILD_TIME_LIMIT=<seconds>, never lengthen it.
+int utils_child_time_limit(void);
+
+// What utils_run_child keeps of a command's streams. A stream not captured is
+// shared with ours.
+struct ChildCapture {
+  bool output = false;      // standard output: its first output_limit bytes
+  size_t output_limit = 0;  // are kept, the rest is read and dropped
+  bool error = false;       // standard error: its first line is kept, and
+                            // every byte is still passed on to ours
+};
+
+struct ChildResult {
+  bool started = false;    // false when no pipe or process could be made
+  bool timed_out = false;  // killed at the time limit (already logged)
+  int status = -1;         // exit status 0..255; -1 unless it exited itself
+  std::string output;
+  std::string error_line;  // without its line end
+};
+
+// The one way this system runs a command: "/bin/sh -c command" in a process
+// group of its own, waited for until the shell exits, at most
+// utils_child_time_limit() seconds; then the whole group is killed and the
+// limit logged at LOG_ERR. Standard input is shared with ours.
+ChildResult utils_run_child(const char *command, const ChildCapture &capture);
 
 // 1 when the process list holds name, 0 when not, -1 for a null or empty
 // name or when ps cannot be run.

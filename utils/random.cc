@@ -18,6 +18,16 @@ constexpr int kAlnumAlphabetSize = sizeof kAlnumAlphabet - 1;
 static_assert(kAlnumAlphabetSize == 62);
 constexpr int kAlnumDraws = 22;
 
+// The source file's own name without its directories, as GCC 12 and clang
+// spell __FILE_NAME__; firmware toolchains of GCC 11 do not have it.
+constexpr const char *base_name(const char *path) {
+  const char *name = path;
+  for (const char *c = path; *c != '\0'; ++c) {
+    if (*c == '/') name = c + 1;
+  }
+  return name;
+}
+
 void seed_from_seconds() { std::srand(static_cast<unsigned>(std::time(nullptr))); }
 
 bool mixes_classes(const char *text, int length) {
@@ -61,7 +71,7 @@ char *utils_gen_randstr(char *out, int size) {
   const int n = ((std::rand() % 128) + 1) % 57 + 6;
   char *work = static_cast<char *>(utils_malloc(n));
   if (work == nullptr) {
-    std::fprintf(stderr, "%s:%d %s: no memory!\n", __FILE_NAME__, __LINE__, __func__);
+    std::fprintf(stderr, "%s:%d %s: no memory!\n", base_name(__FILE__), __LINE__, __func__);
     return nullptr;
   }
   for (int i = 0; i < n - 1; ++i) {

@@ -180,15 +180,28 @@ TEST_F(ServiceEventadd, HostileAndLongTextsArriveIntact) {
   EXPECT_FALSE(box.has("PWN1"));
   EXPECT_FALSE(box.has("PWN2"));
 
-  // 600 characters go out in one datagram; the row keeps the first 511.
-  std::string long_text = "x=" + std::string(598, 'L');
-  run = box.eventadd({"100", long_text});
-  ASSERT_EQ(run.exit.status, 0) << run.err;
-  EXPECT_EQ(port.received(), std::vector<std::string>{"&eventid=100&sqlid=2&" + long_text});
-  EXPECT_EQ(cloud.drain(), record_of("&eventid=100&sqlid=2&" + long_text));
-  rows = box.db().pending();
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[1].context, long_text.substr(0, 511));
+  // Long requests go out the way the receiver joins them: 511-byte pieces,
+  // then a shorter or empty one; past its 2047 bytes they are cut. The row
+  // keeps the first 511 characters of the text.
+  const std::string prefix = "&eventid=100&sqlid=2&";
+  for (size_t length : {600u, 1022u, 2100u}) {
+    std::string long_text = "x=" + std::string(length - prefix.size() - 2, 'L');
+    std::string request = prefix + long_text;
+    run = box.eventadd({"100", long_text});
+    ASSERT_EQ(run.exit.status, 0) << run.err;
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at <= std::min<size_t>(request.size(), 2047); at += 511) {
+      pieces.push_back(request.substr(at, std::min<size_t>(511, 2047 - at)));
+    }
+    EXPECT_EQ(port.received(), pieces) << length;
+    EXPECT_EQ(cloud.drain(), record_of(request));
+    rows = box.db().pending();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].context, long_text.substr(0, 511));
+    box.db().exec(
+        "delete from eventlogcache where id=2;"
+        "update sqlite_sequence set seq=1 where name='eventlogcache';");
+  }
 }
 
 TEST_F(ServiceEventadd, CloudFifoMissingOrWithoutReader) {
@@ -206,6 +219,22 @@ TEST_F(ServiceEventadd, CloudFifoMissingOrWithoutReader) {
       << run.err;
   // Both requests still reached the service.
   EXPECT_EQ(port.received().size(), 2u);
+}
+
+TEST_F(ServiceEventadd, FullCloudFifoIsWaitedForAsleep) {
+  listen_to_cloud();
+  box.write("etc/quagga/events_alarm.conf", "alarm\n");
+  // The client has stopped reading and its pipe is full.
+  int fill = open(box.path("tmp/cloudclient.fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fill, 0);
+  std::string block(4096, 'f');
+  while (write(fill, block.data(), block.size()) > 0) {
+  }
+  close(fill);
+  RunResult run = box.eventadd({"100", "port=1"});
+  EXPECT_EQ(run.exit.status, 0) << run.err;
+  // It gives up after 10 s; spinning for them would cost as much CPU time.
+  EXPECT_LT(run.exit.cpu_seconds, 3.0);
 }
 
 TEST_F(ServiceEventadd, TimedVariantAlwaysRecordsAndSends) {

@@ -24,6 +24,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -42,6 +43,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/sandbox_root.h"
 
 extern char **environ;
 
@@ -266,7 +269,8 @@ inline void remove_tree(const std::string &path) {
 
 struct Exit {
   bool exited = false;
-  int status = -1;  // exit status, or -signal
+  int status = -1;         // exit status, or -signal
+  double cpu_seconds = 0;  // user and system time it used
 };
 
 inline Exit decode(int status) {
@@ -344,7 +348,11 @@ class Process {
   void poll() {
     if (pid_ <= 0 || exit_.exited) return;
     int status;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) exit_ = decode(status);
+    rusage usage{};
+    if (wait4(pid_, &status, WNOHANG, &usage) != pid_) return;
+    exit_ = decode(status);
+    exit_.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                        (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   }
 
   pid_t pid_ = -1;
@@ -582,6 +590,10 @@ class Sandbox {
 
   std::vector<std::string> ubus_calls() const { return lines_of(read("ubus.log")); }
   std::vector<std::string> sms_texts() const { return lines_of(read("sms.log")); }
+  // What the services received: "object method", then keys and values.
+  std::vector<std::vector<std::string>> ubus_messages() const {
+    return sandbox_ubus_messages(path("ubus.messages"));
+  }
 
   // The daemon's syslog lines at one priority (LOG_DAEMON | level).
   std::vector<std::string> syslog(const Process &process, int level) const {
@@ -634,15 +646,12 @@ inline Process &start_idle(Sandbox &box) {
   return daemon;
 }
 
-// Subjects of the putmail calls so far, in call order.
+// Subjects of the mails delivered so far, in call order, as the mail
+// service read them.
 inline std::vector<std::string> mail_subjects(const Sandbox &box) {
-  static const std::string kHead = "putmail {\"head\":\"";
   std::vector<std::string> subjects;
-  for (const std::string &line : box.ubus_calls()) {
-    size_t at = line.find(kHead);
-    if (at == std::string::npos) continue;
-    at += kHead.size();
-    subjects.push_back(line.substr(at, line.find("\", \"body\"", at) - at));
+  for (const auto &message : box.ubus_messages()) {
+    if (message.size() > 2 && message[0] == "zelk_emaild putmail") subjects.push_back(message[2]);
   }
   return subjects;
 }

@@ -222,7 +222,7 @@ TEST(ServiceIntake, HostileDatagramsDoNotStopTheService) {
 
   std::vector<std::string> subjects = subjects_after(box, 3);
   ASSERT_EQ(subjects.size(), 3u);
-  EXPECT_EQ(subjects[0], "Port \"'$(touch PWN3)'\" ;touch PWN4;|><\\\\");
+  EXPECT_EQ(subjects[0], "Port \"'$(touch PWN3)'\" ;touch PWN4;|><\\");
   EXPECT_EQ(subjects[1], "Port 20 padded");
   EXPECT_EQ(subjects[2], "last=survived");
   ASSERT_TRUE(wait_for([&] { return count_of(box.ubus_calls(), "eventtrap") == 2; }));

@@ -90,6 +90,10 @@ std::vector<std::string> SandboxRoot::ubus_calls() const {
 
 std::vector<std::string> SandboxRoot::sms_files() const { return unescaped_lines(path("sms.log")); }
 
+std::vector<std::vector<std::string>> SandboxRoot::ubus_messages() const {
+  return sandbox_ubus_messages(path("ubus.messages"));
+}
+
 void SandboxRoot::start_snmp_agent() {
   if (agent_ > 0) return;
   std::string program = sandbox_dev_dir() + "/snmp-mib";
@@ -141,6 +145,21 @@ std::string sandbox_unescape(const std::string &line) {
     }
   }
   return out;
+}
+
+std::vector<std::vector<std::string>> sandbox_ubus_messages(const std::string &path) {
+  std::vector<std::vector<std::string>> messages;
+  std::istringstream in(read_whole(path));
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    // Tabs inside the fields are escaped: a raw one separates them.
+    for (size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
+      tab = line.find('\t', start);
+      fields.push_back(sandbox_unescape(line.substr(start, tab - start)));
+    }
+    messages.push_back(fields);
+  }
+  return messages;
 }
 
 void sandbox_restart_with_dev_libraries() {

@@ -30,6 +30,8 @@ class SandboxRoot {
   std::vector<std::string> ubus_calls() const;
   // The SMS file contents the stand-in ubus saw at each sendsms call.
   std::vector<std::string> sms_files() const;
+  // The messages that reached their services (see sandbox_ubus_messages).
+  std::vector<std::vector<std::string>> ubus_messages() const;
 
   // Starts / stops the stand-in SNMP agent of this sandbox.
   void start_snmp_agent();
@@ -50,6 +52,10 @@ bool sandbox_wait_until(const std::function<bool()> &condition,
 
 // Undoes the stand-in ubus's escaping of one logged line.
 std::string sandbox_unescape(const std::string &line);
+
+// The messages in a ubus.messages file, one per call that reached its
+// service: "object method", then each member's key and decoded value.
+std::vector<std::vector<std::string>> sandbox_ubus_messages(const std::string &path);
 
 // The loader reads LD_LIBRARY_PATH once, when a process starts, so a test
 // program that needs the stand-in libraries calls this first thing (from a

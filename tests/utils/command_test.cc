@@ -158,6 +158,56 @@ TEST(System, DeathBySignalIsMinusOne) {
   EXPECT_EQ(utils_system("kill -TERM $$; sleep 5"), -1);
 }
 
+TEST(RunChild, KeepsStatusOutputAndFirstErrorLine) {
+  ChildCapture capture;
+  capture.output = true;
+  capture.output_limit = 4;
+  capture.error = true;
+  ChildResult run =
+      utils_run_child("echo output; echo first >&2; echo second >&2; exit 3", capture);
+  EXPECT_TRUE(run.started);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.output, "outp");
+  EXPECT_EQ(run.error_line, "first");
+  EXPECT_FALSE(utils_run_child(nullptr, capture).started);
+}
+
+TEST(RunChild, TimeLimitIsShortenedOnlyInASandbox) {
+  const std::pair<const char *, int> cases[] = {{"5", 5}, {"0", 60}, {"600", 60}, {"x", 60}};
+  setenv("ALERTMILL_ROOT", "/nonexistent", 1);
+  for (const auto &[wanted, limit] : cases) {
+    setenv("ALERTMILL_CHILD_TIME_LIMIT", wanted, 1);
+    EXPECT_EQ(utils_child_time_limit(), limit) << wanted;
+  }
+  unsetenv("ALERTMILL_ROOT");
+  EXPECT_EQ(utils_child_time_limit(), kChildTimeLimitSeconds);
+  unsetenv("ALERTMILL_CHILD_TIME_LIMIT");
+}
+
+TEST(RunChild, AtTheLimitTheWholeGroupIsKilled) {
+  Sandbox box;
+  setenv("ALERTMILL_ROOT", box.path().c_str(), 1);
+  setenv("ALERTMILL_CHILD_TIME_LIMIT", "1", 1);
+  std::string pid_file = box / "pid";
+  ChildCapture capture;
+  capture.output = true;
+  capture.output_limit = 64;
+  ChildResult run = utils_run_child(
+      ("sleep 300 & echo $! > '" + pid_file + "'; echo started; wait").c_str(), capture);
+  unsetenv("ALERTMILL_CHILD_TIME_LIMIT");
+  unsetenv("ALERTMILL_ROOT");
+  EXPECT_TRUE(run.timed_out);
+  EXPECT_EQ(run.status, -1);
+  EXPECT_EQ(run.output, "started\n");
+  // The shell's own child went with it (gone, or a zombie left to init).
+  std::string stat =
+      "/proc/" + contents(pid_file).substr(0, contents(pid_file).find('\n')) + "/stat";
+  std::string state = contents(stat);
+  EXPECT_TRUE(state.empty() || state.find(") Z") != std::string::npos) << state;
+  EXPECT_EQ(utils_system("exit 5"), 5);
+}
+
 TEST(Files, WriteReadSizeExists) {
   Sandbox box;
   std::string path = box / "note";
