@@ -9,7 +9,7 @@ void email_start(void);
 void *email_worker(void *unused);
 
 // 0 when the channel is done with the event (mailed, or nothing to mail);
-// -1 only for a null record.
+// -1 for a null record or a putmail that failed, hung or could not run.
 int email_send(const NotifyData *data);
 
 #endif  // ALERTMILL_NOTIFY_EMAIL_H_

@@ -10,15 +10,17 @@ void sms_start(void);
 void *sms_worker(void *unused);
 
 // 0 when the channel is done with the event, -1 when it is not (already
-// sent, no group file, or the service answered with an error).
+// sent, SMS file not wholly written, no group file, or the command failed,
+// hung or answered with an error).
 int sms_send(const NotifyData *data);
 
-// Writes the SMS file afresh. 0; -1 when it cannot be created.
+// Writes the SMS file afresh. 0; -1, logged, when it cannot be created or
+// not wholly written and closed.
 int sms_write_file(const char *subject, const char *context);
 
 // Sends the SMS file to the group of the group file. -1 when the group file
-// is missing or the service answers with "error"; else 0, also when the
-// group is invalid and nothing was sent.
+// is missing, the command fails, hangs or cannot run, or the service answers
+// with "error"; else 0, also when the group is invalid and nothing was sent.
 int sms_send_to_group(void);
 
 // Removes the SMS file when it exists. 0.

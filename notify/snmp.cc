@@ -14,6 +14,8 @@ namespace {
 constexpr int kTextSize = 512;
 constexpr int kProcessLineSize = 128;
 constexpr char kEventtrapFormat[] = "ubus call zelk_snmp eventtrap '{%s}'";
+// The command's own bytes, all but its "%s".
+constexpr size_t kEventtrapFixed = sizeof kEventtrapFormat - 1 - 2;
 
 ChannelQueue snmp_queue(kNotifySnmp, snmp_send);
 
@@ -40,9 +42,9 @@ int snmp_send(const NotifyData *data) {
   std::printf("-- subject %s, context %s\n", data->subject, data->context);
 
   char command[kTextSize];
-  std::string members = notify_alarm_text(data->subject, data->context, kNotifySnmp,
-                                          sizeof command - 1 - (sizeof kEventtrapFormat - 1 - 2),
-                                          Quoting::kJsonInShell);
+  std::string members =
+      notify_alarm_text(data->subject, data->context, kNotifySnmp,
+                        sizeof command - 1 - kEventtrapFixed, Quoting::kJsonInShell);
   std::snprintf(command, sizeof command, kEventtrapFormat, members.c_str());
   syslog(LOG_INFO, "%s", command);
   std::printf("%s\n", command);

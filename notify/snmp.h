@@ -9,7 +9,8 @@ void snmp_start(void);
 void *snmp_worker(void *unused);
 
 // 0 when the channel is done with the event, -1 when it is not (already
-// sent, or the agent is not running, so that the row keeps the alarm).
+// sent, the agent is not running, or the command failed, hung or could not
+// run), so that the row keeps the alarm.
 int snmp_send(const NotifyData *data);
 
 // 1 when the agent process snmp-mib shows in the process list, else 0.

@@ -81,13 +81,24 @@ TEST(ServiceStartup, StartEventWithoutSwitchFileWritesNothing) {
 
 TEST(ServiceStartup, WaitsUntilTheSystemServiceAnswers) {
   Sandbox box;
+  // A hung probe is killed at the time limit, and the next one follows.
+  box.write("ubus.hang", "get\n");
+  std::remove(box.path("tmp/.reboot_flag").c_str());
+  setenv("ALERTMILL_CHILD_TIME_LIMIT", "2", 1);
+  auto &daemon = box.start_daemon();
+  unsetenv("ALERTMILL_CHILD_TIME_LIMIT");
+  const std::string probe = "call zelk_system get {\"base\":\"general\"}";
+  ASSERT_TRUE(wait_for([&] { return count_of(box.ubus_calls(), probe) >= 2; }));
+  if (Sandbox::syslog_captured()) {
+    EXPECT_GE(count_of(box.syslog(daemon, kLogErr),
+                       "command killed after 2 s: ubus call zelk_system get"),
+              1);
+  }
   // The ubus object is not there yet: the probe prints nothing, so the
   // daemon keeps probing and raises nothing.
   box.write("ubus.zelk_system", "");
-  std::remove(box.path("tmp/.reboot_flag").c_str());
-  box.start_daemon();
-  const std::string probe = "call zelk_system get {\"base\":\"general\"}";
-  ASSERT_TRUE(wait_for([&] { return count_of(box.ubus_calls(), probe) >= 3; }));
+  std::remove(box.path("ubus.hang").c_str());
+  ASSERT_TRUE(wait_for([&] { return count_of(box.ubus_calls(), probe) >= 5; }));
   EXPECT_EQ(count_of(box.daemon_out(), "= eventadd"), 0);
   EXPECT_FALSE(box.has("tmp/.reboot_flag"));
 

@@ -200,11 +200,16 @@ TEST(RunChild, AtTheLimitTheWholeGroupIsKilled) {
   EXPECT_TRUE(run.timed_out);
   EXPECT_EQ(run.status, -1);
   EXPECT_EQ(run.output, "started\n");
-  // The shell's own child went with it (gone, or a zombie left to init).
+  // The shell's own child goes with it (gone, or a zombie left to init);
+  // the signal may take a moment to land.
   std::string stat =
       "/proc/" + contents(pid_file).substr(0, contents(pid_file).find('\n')) + "/stat";
-  std::string state = contents(stat);
-  EXPECT_TRUE(state.empty() || state.find(") Z") != std::string::npos) << state;
+  auto dead = [&] {
+    std::string state = contents(stat);
+    return state.empty() || state.find(") Z") != std::string::npos;
+  };
+  for (int i = 0; i < 1000 && !dead(); ++i) usleep(10000);
+  EXPECT_TRUE(dead()) << contents(stat);
   EXPECT_EQ(utils_system("exit 5"), 5);
 }
 
