@@ -45,7 +45,7 @@ std::string notify_serial_number(void) {
 }
 
 std::string get_hostname(void) {
-  UniquePipe pipe(popen("uci get system.@system[0].hostname", "re"));
+  UniquePipe pipe(utils_popen("uci get system.@system[0].hostname"));
   if (!pipe) return "unknown";
   char name[kHostNameSize] = {};
   if (std::fgets(name, sizeof name, pipe.get()) == nullptr) return {};

@@ -49,7 +49,7 @@ int snmp_send(const NotifyData *data) {
 }
 
 int snmp_agent_running(void) {
-  UniquePipe pipe(popen("ps | grep snmp-mib | grep -v grep", "re"));
+  UniquePipe pipe(utils_popen("ps | grep snmp-mib | grep -v grep"));
   if (!pipe) return 0;
   char line[kProcessLineSize];
   return std::fgets(line, sizeof line, pipe.get()) != nullptr ? 1 : 0;

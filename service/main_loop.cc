@@ -27,7 +27,7 @@ void wait_system_ready(void) {
   bool ready = false;
   bool answered = false;
   while (!ready) {
-    UniquePipe probe(popen(kReadinessProbe, "re"));
+    UniquePipe probe(utils_popen(kReadinessProbe));
     if (probe != nullptr) {
       char line[256];
       while (std::fgets(line, sizeof line, probe.get()) != nullptr) {

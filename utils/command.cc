@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "utils/handles.h"
@@ -70,6 +71,20 @@ int walk(const char *directory, int (*function)(const char *path), bool descend)
 
 }  // namespace
 
+namespace {
+std::mutex pipe_mutex;
+}  // namespace
+
+FILE *utils_popen(const char *command) {
+  std::lock_guard<std::mutex> hold(pipe_mutex);
+  return popen(command, "re");
+}
+
+int utils_pclose(FILE *pipe) {
+  std::lock_guard<std::mutex> hold(pipe_mutex);
+  return pclose(pipe);
+}
+
 int utils_run_command(char *output, int output_size, const char *format, ...) {
   if (utils_str_is_empty(format)) return -1;
   if (output != nullptr && output_size < 1) return -1;
@@ -89,7 +104,7 @@ int utils_run_command(char *output, int output_size, const char *format, ...) {
     return 0;
   }
   output[0] = '\0';
-  UniquePipe pipe(popen(command.get(), "re"));
+  UniquePipe pipe(utils_popen(command.get()));
   if (!pipe) return -1;
   // One fread: it waits for output_size-1 bytes or the end of the output.
   size_t read = fread(output, 1, static_cast<size_t>(output_size) - 1, pipe.get());
@@ -120,7 +135,7 @@ int utils_process_running(const char *name) {
   char command[kProcessCommandSize];
   snprintf(command, sizeof command, "ps | grep '%s' | grep -v grep | grep -v progrma='%s' | wc -l",
            name, name);
-  UniquePipe pipe(popen(command, "re"));
+  UniquePipe pipe(utils_popen(command));
   if (!pipe) return -1;
   char line[kProcessLineSize] = {};
   if (fgets(line, sizeof line, pipe.get()) == nullptr) return 0;
