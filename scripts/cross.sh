@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the cross-test scripts: fetching another architecture's Debian
 # packages without installing them, running 32-bit ARM programs under
 # qemu-arm, and the emulated suite.
@@ -81,6 +82,7 @@ cross_ctest() {
   echo "running the suite under qemu-arm (binfmt_misc entry: $cross_binfmt)"
   (cd "$dir" && with_binfmt ctest --output-on-failure -j "$jobs" "$@") 2>&1 |
     tee "$dir/ctest.log" || status=1
+  # shellcheck disable=SC2034  # read by the calling script
   cross_summary=$(grep -E 'tests passed|No tests were found' "$dir/ctest.log" | tail -n 1 || true)
   return $status
 }
