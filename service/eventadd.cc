@@ -201,7 +201,7 @@ int cloud_notify(const char *request) {
 }
 
 int service_running(void) {
-  UniquePipe pipe(popen(kServiceCheck, "re"));
+  UniquePipe pipe(utils_popen(kServiceCheck));
   if (pipe == nullptr) return 0;
   char line[256];
   int running = 0;

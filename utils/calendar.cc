@@ -21,7 +21,8 @@ int date_to_seconds(const char *date, char *out, long long shift) {
   if (date == nullptr || out == nullptr) return -1;
   struct tm parts;
   std::memset(&parts, 0, sizeof parts);
-  if (strptime(date, "%F %T", &parts) == nullptr) return -1;
+  // Spelled out: the musl that OpenWrt ships has no %F in strptime.
+  if (strptime(date, "%Y-%m-%d %H:%M:%S", &parts) == nullptr) return -1;
   parts.tm_isdst = -1;  // let the zone rules say whether DST applies
   // long long, not long: on the 32-bit target long ends in 2038, time_t not.
   const long long seconds = static_cast<long long>(mktime(&parts)) + shift;

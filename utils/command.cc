@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "utils/handles.h"
@@ -172,6 +173,20 @@ void await_child(pid_t child, const char *command, ChildStream *streams, size_t 
 }
 
 }  // namespace
+
+namespace {
+std::mutex pipe_mutex;
+}  // namespace
+
+FILE *utils_popen(const char *command) {
+  std::lock_guard<std::mutex> hold(pipe_mutex);
+  return popen(command, "re");
+}
+
+int utils_pclose(FILE *pipe) {
+  std::lock_guard<std::mutex> hold(pipe_mutex);
+  return pclose(pipe);
+}
 
 int utils_child_time_limit(void) {
   const char *root = getenv("ALERTMILL_ROOT");

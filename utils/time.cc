@@ -255,15 +255,28 @@ int utils_localtime_zone(const struct timeval *tv, utils_tm *tm, const char *zon
 int utils_strftime(char *buffer, int size, const char *pattern, const utils_tm *tm) {
   if (buffer == nullptr || pattern == nullptr || tm == nullptr) return -1;
   const size_t length = std::strlen(pattern);
-  // "%q" grows by one byte and "%Nq" by at most three: twice is enough.
-  if (length > (INT_MAX - 1) / 2) return -1;
-  char *work = static_cast<char *>(utils_malloc(static_cast<int>(length * 2 + 1)));
+  // "%q" grows by one byte, "%Nq" by at most three, "%Z" to at most 30 (15
+  // bytes of zone, each "%" doubled): fifteen times the pattern is enough.
+  constexpr size_t kGrowth = sizeof tm->tm_zone - 1;
+  if (length > (INT_MAX - 1) / kGrowth) return -1;
+  char *work = static_cast<char *>(utils_malloc(static_cast<int>(length * kGrowth + 1)));
   if (work == nullptr) return -1;
   char *out = work;
   for (size_t i = 0; i < length; ++i) {
     const char *p = pattern + i;
     int digits = 0;
     size_t skip = 0;
+    if (p[0] == '%' && p[1] == 'Z') {
+      // The zone goes in as text: musl's strftime prints a tm_zone only when
+      // it points into musl's own zone data, which ours never does.
+      const size_t zone_length = strnlen(tm->tm_zone, sizeof tm->tm_zone - 1);
+      for (size_t z = 0; z < zone_length; ++z) {
+        if (tm->tm_zone[z] == '%') *out++ = '%';
+        *out++ = tm->tm_zone[z];
+      }
+      ++i;
+      continue;
+    }
     if (p[0] == '%' && p[1] == 'q') {
       digits = 3;
       skip = 1;

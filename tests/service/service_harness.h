@@ -69,7 +69,10 @@ class SyslogCollector {
     std::thread([this] { run(); }).detach();
   }
 
-  // Messages of the process pid: priority and text (after "name[pid]: ").
+  // Messages of the process pid: priority and text (after "name[pid]: ",
+  // without the line end). The C libraries end records differently (musl
+  // adds a line feed where the message has none, glibc sends the message as
+  // it is); a log daemon shows neither.
   struct Line {
     int priority;
     std::string text;
@@ -81,7 +84,9 @@ class SyslogCollector {
     for (const std::string &raw : raw_) {
       size_t at = raw.find(tag);
       if (raw.size() < 3 || raw[0] != '<' || at == std::string::npos) continue;
-      found.push_back({std::atoi(raw.c_str() + 1), raw.substr(at + tag.size())});
+      std::string text = raw.substr(at + tag.size());
+      if (!text.empty() && text.back() == '\n') text.pop_back();
+      found.push_back({std::atoi(raw.c_str() + 1), text});
     }
     return found;
   }

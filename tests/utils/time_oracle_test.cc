@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,6 +36,16 @@ constexpr int64_t kSweepStep = 29 * kDay + 3607;
 // Rules change no faster than this; a scan at this step finds each change.
 constexpr int64_t kScanStep = 5 * kDay;
 constexpr int kMaxReported = 5;
+// glibc's localtime reads zone files and rule strings as we do. musl's
+// departs in places, where it is no reference: it ignores leap seconds (the
+// right/ zones), applies the footer rule before the transition of a file
+// that has only one, and reads its own way a rule string with daylight time
+// but no dates or with a change past the end of the year.
+#ifdef __GLIBC__
+constexpr bool kLibcIsReference = true;
+#else
+constexpr bool kLibcIsReference = false;
+#endif
 
 class Oracle {
  public:
@@ -167,16 +179,22 @@ TEST_F(TimeOracle, EveryZoneFileAgreesWithTheCLibrary) {
       continue;
     tz::Zone zone;
     ASSERT_TRUE(tz::ParseTzif(data.data(), data.size(), &zone)) << entry.path();
+    if (!kLibcIsReference && !zone.leaps.empty()) continue;
     ++files;
+    const int64_t from = !kLibcIsReference && zone.transitions.size() == 1
+                             ? std::max(kFirst, zone.transitions[0])
+                             : std::numeric_limits<int64_t>::min();
 
     Oracle oracle(entry.path().string());
     for (int64_t t : zone.transitions) {
-      for (int64_t d = -1; d <= 1; ++d) oracle.Check(t + d);
+      for (int64_t d = -1; d <= 1; ++d) {
+        if (t + d >= from) oracle.Check(t + d);
+      }
     }
     for (const tz::LeapSecond &leap : zone.leaps) {
       for (int64_t d = -1; d <= 1; ++d) oracle.Check(leap.occurrence + d);
     }
-    oracle.Sweep(kFirst);
+    oracle.Sweep(std::max(kFirst, from));
     // The footer rule takes over after the table: find its changes.
     if (zone.has_rule) {
       const int64_t from = zone.transitions.empty() ? kFirst : zone.transitions.back();
@@ -190,20 +208,24 @@ TEST_F(TimeOracle, EveryZoneFileAgreesWithTheCLibrary) {
 }
 
 TEST_F(TimeOracle, RuleStringsAgreeWithTheCLibrary) {
-  const char *rules[] = {
-      "EST5EDT",
-      "CET-1CEST,M3.5.0,M10.5.0/3",
-      "<+0330>-3:30",
-      "NZST-12NZDT,M9.5.0,M4.1.0/3",
-      "IST-2IDT,M3.4.4/26,M10.5.0",
-      "<-03>3<-02>,M3.5.0/-2,M10.5.0/-1",
-      "EST5EDT,0/0,J365/25",
-      "AAA3BBB2,J60/1:30:15,300/23",
-      "<-0130>+1:30<+00>-0,M1.1.6,M12.5.5/167",
-      "WART4WARST,J1/0,J365/25",
+  const struct {
+    const char *text;
+    bool glibc_only;
+  } rules[] = {
+      {"EST5EDT", true},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", false},
+      {"<+0330>-3:30", false},
+      {"NZST-12NZDT,M9.5.0,M4.1.0/3", false},
+      {"IST-2IDT,M3.4.4/26,M10.5.0", false},
+      {"<-03>3<-02>,M3.5.0/-2,M10.5.0/-1", false},
+      {"EST5EDT,0/0,J365/25", true},
+      {"AAA3BBB2,J60/1:30:15,300/23", false},
+      {"<-0130>+1:30<+00>-0,M1.1.6,M12.5.5/167", true},
+      {"WART4WARST,J1/0,J365/25", true},
   };
-  for (const char *rule : rules) {
-    Oracle oracle(rule);
+  for (const auto &rule : rules) {
+    if (rule.glibc_only && !kLibcIsReference) continue;
+    Oracle oracle(rule.text);
     oracle.Sweep(kRulesFirst);
     oracle.ScanChanges(kRulesFirst, kLast);
     EXPECT_EQ(oracle.mismatches(), 0) << oracle.report();
