@@ -16,6 +16,7 @@
 
 #include "db/db.h"
 #include "service/text.h"
+#include "service/udp.h"
 #include "utils/alloc.h"
 #include "utils/command.h"
 #include "utils/handles.h"

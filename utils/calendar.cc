@@ -1,11 +1,11 @@
 // Date texts to seconds, and the arithmetic Persian calendar (2820-year
 // cycle) over Julian day numbers.
+#include "utils/calendar.h"
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-
-#include "utils/misc.h"
 
 namespace {
 
