@@ -330,6 +330,12 @@ int db_get_value_dup(DbQuery *query, int column, char **text) {
   return 0;
 }
 
+int db_get_count(DbQuery *query) {
+  char number[8] = {};
+  db_get_value(query, 0, number, sizeof number);
+  return atoi(number);
+}
+
 int db_next_row(DbQuery *query) {
   if (query == nullptr) return -1;
   if (query->cursor >= query->rows) return 1;
@@ -385,9 +391,7 @@ int db_handle_count(DbHandle *handle) {
   if (handle == nullptr) return -1;
   int result = handle_run_query(handle);
   if (result != SQLITE_OK || handle->query == nullptr) return -1;
-  char number[8] = {};
-  db_get_value(handle->query, 0, number, sizeof number);
-  return atoi(number);
+  return db_get_count(handle->query);
 }
 
 int db_handle_exec(DbHandle *handle) {

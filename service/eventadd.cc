@@ -37,7 +37,6 @@ void note_failure(char (&cause)[256], int result) {
 
 inline constexpr char kTimeFormat[] = "%Y-%m-%d %H:%M:%S";
 inline constexpr char kRequestFormat[] = "&eventid=%d&sqlid=%s&%s%s%s";
-inline constexpr char kServiceCheck[] = "ps | grep alertmill | grep -v grep";
 inline constexpr char kCloudPrefix[] = "Korvane Alarm ";
 // A cloud client that stopped reading must not hang the caller for ever.
 inline constexpr int kFifoFullGiveUpSeconds = 10;
@@ -200,16 +199,7 @@ int cloud_notify(const char *request) {
   return 0;
 }
 
-int service_running(void) {
-  UniquePipe pipe(popen(kServiceCheck, "re"));
-  if (pipe == nullptr) return 0;
-  char line[256];
-  int running = 0;
-  while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
-    if (std::strstr(line, "alertmill") != nullptr) running = 1;
-  }
-  return running;
-}
+int service_running(void) { return utils_process_listed("alertmill") == 1 ? 1 : 0; }
 
 namespace {
 
