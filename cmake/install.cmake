@@ -45,6 +45,6 @@ if(TARGET eventsend)
   set_target_properties(eventsend_dist PROPERTIES
     OUTPUT_NAME eventsend ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/dist)
   install(TARGETS eventsend_dist ARCHIVE DESTINATION lib)
-  # Headers keep their folder: they include each other as "service/...".
-  install(FILES service/eventadd.h service/udp.h DESTINATION include/alertmill/service)
+  # The header keeps its folder: users include it as "service/eventadd.h".
+  install(FILES service/eventadd.h DESTINATION include/alertmill/service)
 endif()

@@ -121,9 +121,7 @@ int DbSession::query(const char *sql) {
 
 int DbSession::count(const char *sql, int *count) {
   if (!found(sql)) return -1;
-  char number[8] = {};
-  db_get_value(query_, 0, number, sizeof number);
-  *count = atoi(number);
+  *count = db_get_count(query_);
   release_query();
   return 0;
 }

@@ -189,15 +189,6 @@ int handle_run_query(DbHandle *handle) {
   return db_query(handle->connection, handle->statement, &handle->query, &handle->rows);
 }
 
-char *copy_text(const char *text) {
-  if (text == nullptr) return nullptr;
-  size_t size = strlen(text) + 1;
-  if (size > static_cast<size_t>(INT32_MAX)) return nullptr;
-  auto *copy = static_cast<char *>(utils_malloc(static_cast<int>(size)));
-  if (copy != nullptr) memcpy(copy, text, size);
-  return copy;
-}
-
 // The cell of column in the current row; null for a NULL cell or a column
 // outside the result.
 const char *current_cell(const DbQuery *query, int column, bool *valid) {
@@ -333,10 +324,16 @@ int db_get_value_dup(DbQuery *query, int column, char **text) {
   const char *cell = current_cell(query, column, &valid);
   if (!valid || text == nullptr) return -1;
   if (cell == nullptr) return 0;
-  char *copy = copy_text(cell);
+  char *copy = utils_strdup(cell);
   if (copy == nullptr) return -3;
   *text = copy;
   return 0;
+}
+
+int db_get_count(DbQuery *query) {
+  char number[8] = {};
+  db_get_value(query, 0, number, sizeof number);
+  return atoi(number);
 }
 
 int db_next_row(DbQuery *query) {
@@ -358,8 +355,8 @@ DbHandle *db_handle_new(const char *lock_path, const char *db_path) {
   auto *handle = static_cast<DbHandle *>(utils_malloc(sizeof(DbHandle)));
   if (handle == nullptr) return nullptr;
   handle->lock_fd = -1;
-  handle->lock_path = copy_text(lock_path);
-  handle->db_path = copy_text(db_path);
+  handle->lock_path = utils_strdup(lock_path);
+  handle->db_path = utils_strdup(db_path);
   if ((lock_path != nullptr && handle->lock_path == nullptr) ||
       (db_path != nullptr && handle->db_path == nullptr)) {
     db_handle_destroy(&handle);
@@ -380,7 +377,7 @@ DbHandle *db_handle_open(const char *lock_path, const char *db_path) {
 char *db_handle_set_sql(DbHandle *handle, const char *sql) {
   if (handle == nullptr) return nullptr;
   utils_free(&handle->statement);
-  handle->statement = copy_text(sql);
+  handle->statement = utils_strdup(sql);
   return handle->statement;
 }
 
@@ -394,9 +391,7 @@ int db_handle_count(DbHandle *handle) {
   if (handle == nullptr) return -1;
   int result = handle_run_query(handle);
   if (result != SQLITE_OK || handle->query == nullptr) return -1;
-  char number[8] = {};
-  db_get_value(handle->query, 0, number, sizeof number);
-  return atoi(number);
+  return db_get_count(handle->query);
 }
 
 int db_handle_exec(DbHandle *handle) {

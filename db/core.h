@@ -98,6 +98,10 @@ int db_get_value(DbQuery *query, int column, char *buffer, int width);
 // be allocated.
 int db_get_value_dup(DbQuery *query, int column, char **text);
 
+// The count a "select count(...)" answered: the first cell of the current
+// row, cut to 7 characters, read with atoi (0 when it is missing).
+int db_get_count(DbQuery *query);
+
 // Moves the cursor to the next row: 0; 1 when it already stands on the last
 // row; -1 for a null query.
 int db_next_row(DbQuery *query);

@@ -1,4 +1,5 @@
-// The event database: everything the other subsystems use from db.
+// The event database: everything the other subsystems use from db. accessor.h
+// serves the table operations inside db alone and stays out.
 #ifndef ALERTMILL_DB_DB_H_
 #define ALERTMILL_DB_DB_H_
 

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int kTextSize = 512;
-constexpr int kProcessLineSize = 128;
 constexpr char kEventtrapFormat[] = "ubus call zelk_snmp eventtrap '{%s}'";
 // The command's own bytes, all but its "%s".
 constexpr size_t kEventtrapFixed = sizeof kEventtrapFormat - 1 - 2;
@@ -52,10 +51,4 @@ int snmp_send(const NotifyData *data) {
   return notify_run_command(command, "eventtrap") ? 0 : -1;
 }
 
-int snmp_agent_running(void) {
-  ChildCapture capture;
-  capture.output = true;
-  capture.output_limit = kProcessLineSize - 1;
-  ChildResult run = utils_run_child("ps | grep snmp-mib | grep -v grep", capture);
-  return run.started && !run.timed_out && !run.output.empty() ? 1 : 0;
-}
+int snmp_agent_running(void) { return utils_process_listed("snmp-mib") == 1 ? 1 : 0; }

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "db/db.h"
-#include "service/text.h"
+#include "service/udp.h"
 #include "utils/alloc.h"
 #include "utils/command.h"
 #include "utils/handles.h"
@@ -29,15 +29,14 @@ namespace {
 // result when there is none.
 void note_failure(char (&cause)[256], int result) {
   if (db_last_error()[0] != '\0') {
-    format_cut(cause, sizeof cause, "%s", db_last_error());
+    utils_format_cut(cause, sizeof cause, "%s", db_last_error());
   } else {
-    format_cut(cause, sizeof cause, "result %d", result);
+    utils_format_cut(cause, sizeof cause, "result %d", result);
   }
 }
 
 inline constexpr char kTimeFormat[] = "%Y-%m-%d %H:%M:%S";
 inline constexpr char kRequestFormat[] = "&eventid=%d&sqlid=%s&%s%s%s";
-inline constexpr char kServiceCheck[] = "ps | grep alertmill | grep -v grep";
 inline constexpr char kCloudPrefix[] = "Korvane Alarm ";
 // A cloud client that stopped reading must not hang the caller for ever.
 inline constexpr int kFifoFullGiveUpSeconds = 10;
@@ -59,7 +58,7 @@ class Submission {
   char *request() const { return request_.get(); }
 
   void format(int id, const char *sqlid, const char *text) {
-    format_cut(request_.get(), size_, kRequestFormat, id, sqlid, text, "", "");
+    utils_format_cut(request_.get(), size_, kRequestFormat, id, sqlid, text, "", "");
   }
 
   int send() const {
@@ -78,9 +77,9 @@ class Submission {
 void insert_pending(int id, const char *text, const char *happentime, char *sqlid, int sqlid_width,
                     EventaddOutcome *outcome) {
   EventLogCacheRow row{};
-  format_cut(row.context, sizeof row.context, "%s", text);
-  format_cut(row.eventid, sizeof row.eventid, "%d", id);
-  format_cut(row.happentime, sizeof row.happentime, "%s", happentime);
+  utils_format_cut(row.context, sizeof row.context, "%s", text);
+  utils_format_cut(row.eventid, sizeof row.eventid, "%d", id);
+  utils_format_cut(row.happentime, sizeof row.happentime, "%s", happentime);
   int result = eventlogcache_add(&row, sqlid, sqlid_width);
   outcome->row_due = true;
   outcome->row_written = sqlid[0] != '\0';
@@ -91,7 +90,7 @@ void insert_pending(int id, const char *text, const char *happentime, char *sqli
 // not.
 EventListRow *load_definition(int id, EventaddOutcome *outcome) {
   char eventid[16];
-  format_cut(eventid, sizeof eventid, "%d", id);
+  utils_format_cut(eventid, sizeof eventid, "%d", id);
   EventListRow *definition = nullptr;
   int result = eventlist_get(&definition, eventid);
   outcome->definition_found = definition != nullptr;
@@ -111,10 +110,10 @@ void note_send(int result, EventaddOutcome *outcome) {
 void append_event_log(const EventListRow &definition, const char *text, const char *now) {
   std::puts("@@@@@ ready to write eventlog @@@@@");
   EventLogRow line{};
-  format_cut(line.datetime, sizeof line.datetime, "%s", now);
-  format_cut(line.type, sizeof line.type, "%s", definition.type);
-  format_cut(line.eventid, sizeof line.eventid, "%s", definition.eventid);
-  format_cut(line.loginfo, sizeof line.loginfo, "%s", text);
+  utils_format_cut(line.datetime, sizeof line.datetime, "%s", now);
+  utils_format_cut(line.type, sizeof line.type, "%s", definition.type);
+  utils_format_cut(line.eventid, sizeof line.eventid, "%s", definition.eventid);
+  utils_format_cut(line.loginfo, sizeof line.loginfo, "%s", text);
   eventlog_add(&line);
 }
 
@@ -195,21 +194,12 @@ int cloud_notify(const char *request) {
   if (record == nullptr) return -1;
   // The buffer has no room for the newline: the NUL takes its place and is
   // part of the record.
-  format_cut(record.get(), length, "%s%s\n", kCloudPrefix, request);
+  utils_format_cut(record.get(), length, "%s%s\n", kCloudPrefix, request);
   write_record(fifo.get(), record.get(), length);
   return 0;
 }
 
-int service_running(void) {
-  UniquePipe pipe(utils_popen(kServiceCheck));
-  if (pipe == nullptr) return 0;
-  char line[256];
-  int running = 0;
-  while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
-    if (std::strstr(line, "alertmill") != nullptr) running = 1;
-  }
-  return running;
-}
+int service_running(void) { return utils_process_listed("alertmill") == 1 ? 1 : 0; }
 
 namespace {
 

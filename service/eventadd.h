@@ -7,8 +7,6 @@
 #ifndef ALERTMILL_SERVICE_EVENTADD_H_
 #define ALERTMILL_SERVICE_EVENTADD_H_
 
-#include "service/udp.h"
-
 // Raises event id with text (further request parameters, "a=1&b=2", or ""):
 // records the pending row (enable value 1 only) and the event-log line (when
 // the definition asks for one), sends the request datagram to the service

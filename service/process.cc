@@ -10,7 +10,6 @@
 
 #include "db/db.h"
 #include "notify/notify.h"
-#include "service/text.h"
 #include "utils/alloc.h"
 #include "utils/strings.h"
 #include "utils/template.h"
@@ -73,21 +72,22 @@ int keep_pending(int result, EventListRow **definition) {
 void fill_record(const char *request, const RequestParams &params, const char *now, int needflag,
                  EventListRow *definition, NotifyData *data) {
   data->notifyflag = params.notifyflag[0] != '\0' ? std::atoi(params.notifyflag) : 0;
-  format_cut(data->sqlid, sizeof data->sqlid, "%s", params.sqlid);
+  utils_format_cut(data->sqlid, sizeof data->sqlid, "%s", params.sqlid);
 
   EventLogCacheRow *pending = nullptr;
   with_registry_lock([&] { return eventlogcache_get(params.sqlid, &pending); });
   if (definition->context_en[0] != '\0') {
     utils_fill_template(definition->context_en, request);
     const char *stamp = pending != nullptr ? pending->happentime : now;
-    format_cut(data->context, sizeof data->context, "[%s]\r\n%s", stamp, definition->context_en);
+    utils_format_cut(data->context, sizeof data->context, "[%s]\r\n%s", stamp,
+                     definition->context_en);
   }
   if (definition->subject[0] != '\0') {
     utils_fill_template(definition->subject, request);
-    format_cut(data->subject, sizeof data->subject, "%s", definition->subject);
+    utils_format_cut(data->subject, sizeof data->subject, "%s", definition->subject);
   }
-  format_cut(data->eventid, sizeof data->eventid, "%s", params.eventid);
-  format_cut(data->prompt, sizeof data->prompt, "%s", definition->prompt);
+  utils_format_cut(data->eventid, sizeof data->eventid, "%s", params.eventid);
+  utils_format_cut(data->prompt, sizeof data->prompt, "%s", definition->prompt);
   data->needflag = needflag;
   utils_free(&pending);
 }

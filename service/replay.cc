@@ -7,8 +7,8 @@
 
 #include "db/event_tables.h"
 #include "service/event_queue.h"
-#include "service/text.h"
 #include "utils/alloc.h"
+#include "utils/strings.h"
 
 void replay_pending_events(void) {
   EventLogCacheRow *rows = nullptr;
@@ -22,8 +22,8 @@ void replay_pending_events(void) {
   for (int i = 0; i < count; ++i) {
     const EventLogCacheRow &row = rows[i];
     char request[512] = {};
-    format_cut(request, sizeof request, "&eventid=%s&sqlid=%s&notifyflag=%s&%s", row.eventid,
-               row.id, row.notifyflag, row.context);
+    utils_format_cut(request, sizeof request, "&eventid=%s&sqlid=%s&notifyflag=%s&%s", row.eventid,
+                     row.id, row.notifyflag, row.context);
     EventMessage *message = event_message_new(request, static_cast<int>(std::strlen(request)));
     syslog(LOG_INFO, "%s", request);
     event_queue_append(message);

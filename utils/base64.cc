@@ -1,9 +1,9 @@
 // Base64 (RFC 4648 alphabet) and its shifted form, in which every character
 // of the coded text is raised by 2.
+#include "utils/base64.h"
+
 #include <array>
 #include <cstddef>
-
-#include "utils/misc.h"
 
 namespace {
 

@@ -1,11 +1,13 @@
 // Date texts to seconds, and the arithmetic Persian calendar (2820-year
 // cycle) over Julian day numbers.
+#include "utils/calendar.h"
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "utils/misc.h"
+#include "utils/tzrule.h"
 
 namespace {
 
@@ -28,13 +30,6 @@ int date_to_seconds(const char *date, char *out, long long shift) {
   const long long seconds = static_cast<long long>(mktime(&parts)) + shift;
   std::snprintf(out, kUtilsSecondsSize, "%lld", seconds);
   return 0;
-}
-
-// Floor division: the cycle arithmetic must not round toward zero for days
-// before the base year 475.
-int64_t floor_div(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
 }  // namespace
@@ -72,7 +67,8 @@ int64_t utils_persian_to_jdn(int64_t year, int month, int day) {
 
 int64_t utils_jdn_to_persian(int64_t jdn) {
   const int64_t de = jdn - utils_persian_to_jdn(475, 0, 1);
-  const int64_t cycle = floor_div(de, kDaysPerCycle);
+  // Floor division: days before the base year 475 must not round toward zero.
+  const int64_t cycle = tz::FloorDiv(de, kDaysPerCycle);
   const int64_t cy = de - cycle * kDaysPerCycle;
   const int64_t yc = cy == kDaysPerCycle - 1 ? 2820 : (2816 * cy + 1031337) / 1028522;
   int64_t year = yc + 2820 * cycle + 474;

@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 
 #include "utils/handles.h"
@@ -174,20 +173,6 @@ void await_child(pid_t child, const char *command, ChildStream *streams, size_t 
 
 }  // namespace
 
-namespace {
-std::mutex pipe_mutex;
-}  // namespace
-
-FILE *utils_popen(const char *command) {
-  std::lock_guard<std::mutex> hold(pipe_mutex);
-  return popen(command, "re");
-}
-
-int utils_pclose(FILE *pipe) {
-  std::lock_guard<std::mutex> hold(pipe_mutex);
-  return pclose(pipe);
-}
-
 int utils_child_time_limit(void) {
   const char *root = getenv("ALERTMILL_ROOT");
   const char *wanted = getenv("ALERTMILL_CHILD_TIME_LIMIT");
@@ -232,7 +217,7 @@ ChildResult utils_run_child(const char *command, const ChildCapture &capture) {
   if (child < 0) return result;
   result.started = true;
   await_child(child, command, streams, count, &result);
-  result.error_line.resize(std::min(result.error_line.find('\n'), result.error_line.size()));
+  result.error_line = utils_first_line(result.error_line);
   return result;
 }
 
@@ -267,18 +252,40 @@ int utils_run_command(char *output, int output_size, const char *format, ...) {
 
 int utils_system(const char *command) { return utils_run_child(command, ChildCapture{}).status; }
 
-int utils_process_running(const char *name) {
-  if (utils_str_is_empty(name)) return -1;
-  char command[kProcessCommandSize];
-  snprintf(command, sizeof command, "ps | grep '%s' | grep -v grep | grep -v progrma='%s' | wc -l",
-           name, name);
+std::string utils_first_line(const std::string &text) { return text.substr(0, text.find('\n')); }
+
+namespace {
+
+// The one way a probe runs its pipeline. Counted: the first line is the
+// number of matches (its cut output is read even after the time limit).
+// Listed: any output within the time limit means the process runs.
+enum class ProbeAnswer { kCounted, kListed };
+
+int probe(const char *command, ProbeAnswer answer) {
   ChildCapture capture;
   capture.output = true;
   capture.output_limit = kProcessLineSize - 1;
   ChildResult run = utils_run_child(command, capture);
   if (!run.started) return -1;
-  // atoi reads the first line only: it stops at the line end.
-  return atoi(run.output.c_str()) > 0 ? 1 : 0;
+  if (answer == ProbeAnswer::kListed) return !run.timed_out && !run.output.empty() ? 1 : 0;
+  return atoi(utils_first_line(run.output).c_str()) > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int utils_process_running(const char *name) {
+  if (utils_str_is_empty(name)) return -1;
+  char command[kProcessCommandSize];
+  snprintf(command, sizeof command, "ps | grep '%s' | grep -v grep | grep -v progrma='%s' | wc -l",
+           name, name);
+  return probe(command, ProbeAnswer::kCounted);
+}
+
+int utils_process_listed(const char *name) {
+  if (utils_str_is_empty(name)) return -1;
+  char command[kProcessCommandSize];
+  snprintf(command, sizeof command, "ps | grep %s | grep -v grep", name);
+  return probe(command, ProbeAnswer::kListed);
 }
 
 void utils_print_runstatus(const char *name) {

@@ -54,9 +54,16 @@ struct ChildResult {
 // limit logged at LOG_ERR. Standard input is shared with ours.
 ChildResult utils_run_child(const char *command, const ChildCapture &capture);
 
-// 1 when the process list holds name, 0 when not, -1 for a null or empty
-// name or when ps cannot be run.
+// The text of the first line, without its line end.
+std::string utils_first_line(const std::string &text);
+
+// The process probes. utils_process_running counts the matching lines
+// ("ps | grep 'name' | grep -v grep | grep -v progrma='name' | wc -l");
+// utils_process_listed asks whether "ps | grep name | grep -v grep" prints
+// anything within the time limit. 1 when the process list holds name, 0 when
+// not, -1 for a null or empty name or when ps cannot be run.
 int utils_process_running(const char *name);
+int utils_process_listed(const char *name);
 
 // Prints "<runstatus>...</runstatus>" with utils_process_running(name);
 // nothing for a null or empty name.

@@ -13,23 +13,11 @@
 struct FileCloser {
   void operator()(FILE *file) const { std::fclose(file); }
 };
-// popen(command, "re") and pclose, one call at a time in the process. musl's
-// popen closes, in the child, the descriptor of every stream that popen
-// opened, and a stream that pclose in another thread is closing still counts
-// after its descriptor went: when the new pipe reuses that number, the child
-// closes its own output and the command never runs (popen fails, EBADF).
-FILE *utils_popen(const char *command);
-int utils_pclose(FILE *pipe);
-
-struct PipeCloser {
-  void operator()(FILE *pipe) const { utils_pclose(pipe); }
-};
 struct DirCloser {
   void operator()(DIR *directory) const { closedir(directory); }
 };
 
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;  // from fopen
-using UniquePipe = std::unique_ptr<FILE, PipeCloser>;  // from utils_popen
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;     // from opendir
 
 // A text block from utils_malloc.

@@ -1,5 +1,7 @@
 // Random texts from the C library's rand(), seeded from the clock at every
 // call (so calls in the same second or microsecond repeat themselves).
+#include "utils/random.h"
+
 #include <sys/time.h>
 
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include <ctime>
 
 #include "utils/alloc.h"
-#include "utils/misc.h"
 
 namespace {
 

@@ -90,8 +90,15 @@ char *utils_str_toupper(char *buffer, int n) { return transform_bytes(buffer, n,
 
 char *utils_str_copy(char *destination, const char *source, int size) {
   if (destination == nullptr || source == nullptr) return nullptr;
-  if (size >= 1) snprintf(destination, static_cast<size_t>(size), "%s", source);
+  if (size >= 1) utils_format_cut(destination, static_cast<size_t>(size), "%s", source);
   return destination;
+}
+
+void utils_format_cut(char *buffer, size_t size, const char *format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(buffer, size, format, arguments);
+  va_end(arguments);
 }
 
 char *utils_str_replace(const char *source, const char *search, const char *replacement,

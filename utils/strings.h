@@ -6,6 +6,8 @@
 #ifndef ALERTMILL_UTILS_STRINGS_H_
 #define ALERTMILL_UTILS_STRINGS_H_
 
+#include <cstddef>
+
 // Reads one parameter of an event request ("&eventid=17&sqlid=7"). The key
 // is found by plain substring search, so callers pass it with its delimiters
 // ("&sqlid="); the value runs to the next '&' or the end and is cut to
@@ -26,6 +28,12 @@ char *utils_str_toupper(char *buffer, int n);
 // snprintf(destination, size, "%s", source); destination, or null when a
 // string is null. A size below 1 writes nothing.
 char *utils_str_copy(char *destination, const char *source, int size);
+
+// snprintf that states the cut is wanted, for fixed-width fields: at most
+// size - 1 characters land in buffer, always terminated. The compiler's
+// truncation warning does not see through the va_list, which is the point.
+void utils_format_cut(char *buffer, size_t size, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Appends source to the text already in output, every occurrence of search
 // replaced by replacement, all bounded by output_size. Returns output; null

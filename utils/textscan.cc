@@ -1,12 +1,12 @@
 // Small text scanners: separated lists, "key value" lines, tokens, patterns
 // and trimming.
+#include "utils/textscan.h"
+
 #include <regex.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-#include "utils/misc.h"
 
 namespace {
 

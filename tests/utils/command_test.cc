@@ -13,6 +13,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "utils/utils.h"
@@ -337,6 +338,13 @@ TEST(Files, WalkSkipsEntriesWhosePathWouldBeCut) {
   EXPECT_EQ(walked, (std::set<std::string>{deep + "/ok"}));
 }
 
+TEST(FirstLine, StopsAtTheFirstLineEnd) {
+  for (const auto &[text, line] : std::vector<std::pair<std::string, std::string>>{
+           {"", ""}, {"one", "one"}, {"one\n", "one"}, {"one\ntwo\n", "one"}, {"\ntwo", ""}}) {
+    EXPECT_EQ(utils_first_line(text), line) << text;
+  }
+}
+
 class Processes : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -385,19 +393,24 @@ class Processes : public ::testing::Test {
 TEST_F(Processes, CountsListedProcesses) {
   const char *name = "alertmill-probe-sleeper";
   EXPECT_EQ(utils_process_running(name), 0);
+  EXPECT_EQ(utils_process_listed(name), 0);
   EXPECT_EQ(RunStatus(name), "<runstatus>\n\t<result>0</result>\n</runstatus>\n");
   pid_t sleeper = Start(name);
   ASSERT_GT(sleeper, 0);
   EXPECT_EQ(utils_process_running(name), 1);
+  EXPECT_EQ(utils_process_listed(name), 1);
   EXPECT_EQ(RunStatus(name), "<runstatus>\n\t<result>1</result>\n</runstatus>\n");
   kill(sleeper, SIGKILL);
   waitpid(sleeper, nullptr, 0);
   EXPECT_EQ(utils_process_running(name), 0);
+  EXPECT_EQ(utils_process_listed(name), 0);
 }
 
 TEST_F(Processes, RefusesMissingNames) {
   EXPECT_EQ(utils_process_running(nullptr), -1);
   EXPECT_EQ(utils_process_running(""), -1);
+  EXPECT_EQ(utils_process_listed(nullptr), -1);
+  EXPECT_EQ(utils_process_listed(""), -1);
   EXPECT_EQ(RunStatus(nullptr), "");
   EXPECT_EQ(RunStatus(""), "");
 }
