@@ -5,21 +5,11 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "utils/strings.h"
-
 // Notify flag bits, one per channel. The same bits are used in the records,
 // in the "&notifyflag=" request parameter and in eventlogcache.notifyflag.
 inline constexpr int kNotifyEmail = 1;
 inline constexpr int kNotifySms = 2;
 inline constexpr int kNotifySnmp = 4;
-
-// The channels an event definition enables, from its emailnotify, smsnotify
-// and snmpnotify texts: each channel whose text is a yes.
-inline int notify_needflag(const char *emailnotify, const char *smsnotify, const char *snmpnotify) {
-  return (utils_str_is_true(emailnotify) ? kNotifyEmail : 0) |
-         (utils_str_is_true(smsnotify) ? kNotifySms : 0) |
-         (utils_str_is_true(snmpnotify) ? kNotifySnmp : 0);
-}
 
 // One event as event processing hands it to every channel. Text fields are
 // NUL-terminated and zero-filled behind the text; each channel works on its

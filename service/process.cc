@@ -127,8 +127,7 @@ int event_process(const EventMessage *message) {
               definition->snmpnotify);
   syslog(LOG_DEBUG, "email %s,sms %s, snmp %s", definition->emailnotify, definition->smsnotify,
          definition->snmpnotify);
-  int needflag =
-      notify_needflag(definition->emailnotify, definition->smsnotify, definition->snmpnotify);
+  int needflag = notify_needflag(*definition);
   std::printf("the needflag is %d\n", needflag);
   if (needflag == 0) return discard(params, &definition);
 
