@@ -14,8 +14,8 @@
 namespace {
 
 // ORs flag into the pending row of sqlid, or deletes the row once every
-// enabled channel is done. The caller holds the registry mutex, so two
-// workers finishing the same event cannot both start from the old value.
+// enabled channel is done. The caller holds the registry mutex (see the lock
+// rules in notify/registry.h).
 void mark_pending_row(const char *sqlid, uint32_t flag) {
   if (eventlogcache_exists(sqlid) == 0) return;
   EventLogCacheRow *row = nullptr;
