@@ -74,6 +74,27 @@ size_t fitting_prefix(std::string_view text, size_t room, Quoting quoting) {
   return at;
 }
 
+// The texts of an alarm sit between fixed pieces: before the subject,
+// between it and the message, after the message. The e-mail body has no
+// subject. Nothing for a kind of no channel with an alarm text.
+struct AlarmLayout {
+  const char *before, *between, *after;
+  Quoting quoting;
+};
+
+std::optional<AlarmLayout> alarm_layout(int kind, Quoting members) {
+  switch (kind) {
+    case kNotifyEmail:
+      return AlarmLayout{"", "", "", Quoting::kPlain};
+    case kNotifySms:
+      return AlarmLayout{"Subject: ", "\n", "", Quoting::kPlain};
+    case kNotifySnmp:
+      return AlarmLayout{"\"head\":\"", "\",\"body\":\"", "\"", members};
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 std::string notify_serial_number(void) {
@@ -96,7 +117,7 @@ std::string get_hostname(void) {
 
 int format_alarm_text(char *dest, int size, const char *subject, const char *context, int kind) {
   if (dest == nullptr || size < 1) return 0;
-  if (kind != kNotifyEmail && kind != kNotifySms && kind != kNotifySnmp) return 0;
+  if (!alarm_layout(kind, Quoting::kJson)) return 0;
   std::string text = notify_alarm_text(subject, context, kind, static_cast<size_t>(size) - 1);
   std::memcpy(dest, text.c_str(), text.size() + 1);
   return 0;
@@ -130,40 +151,22 @@ void notify_fit_texts(std::string *message, std::string *subject, size_t room, Q
 
 std::string notify_alarm_text(const char *subject, const char *context, int kind, size_t limit,
                               Quoting members) {
-  // The texts sit between fixed pieces: before the subject, between it and
-  // the message, after the message. The e-mail body has no subject.
-  struct Layout {
-    const char *before, *between, *after;
-    Quoting quoting;
-  };
-  Layout layout{};
-  switch (kind) {
-    case kNotifyEmail:
-      layout = {"", "", "", Quoting::kPlain};
-      break;
-    case kNotifySms:
-      layout = {"Subject: ", "\n", "", Quoting::kPlain};
-      break;
-    case kNotifySnmp:
-      layout = {"\"head\":\"", "\",\"body\":\"", "\"", members};
-      break;
-    default:
-      return {};
-  }
+  std::optional<AlarmLayout> layout = alarm_layout(kind, members);
+  if (!layout) return {};
   std::string title = kind != kNotifyEmail && subject != nullptr ? subject : "";
   std::string serial = notify_serial_number();
   std::string message = "receive alarm from [" + get_hostname() + "](sn:" + serial + ")\n" +
                         (context != nullptr ? context : "");
   size_t fixed =
-      std::strlen(layout.before) + std::strlen(layout.between) + std::strlen(layout.after);
+      std::strlen(layout->before) + std::strlen(layout->between) + std::strlen(layout->after);
   if (fixed <= limit) {
-    notify_fit_texts(&message, &title, limit - fixed, layout.quoting);
+    notify_fit_texts(&message, &title, limit - fixed, layout->quoting);
   } else {
     message.clear();
     title.clear();
   }
-  std::string text = layout.before + notify_quoted(title, layout.quoting) + layout.between +
-                     notify_quoted(message, layout.quoting) + layout.after;
+  std::string text = layout->before + notify_quoted(title, layout->quoting) + layout->between +
+                     notify_quoted(message, layout->quoting) + layout->after;
   // Only a buffer too small for the fixed pieces cuts here, and they are ASCII.
   text.resize(std::min(text.size(), limit));
   return text;

@@ -7,13 +7,15 @@
 
 #include "db/event_tables.h"
 #include "notify/alarm.h"
+#include "notify/channels.h"
 #include "utils/alloc.h"
+#include "utils/thread.h"
 
 namespace {
 
 // ORs flag into the pending row of sqlid, or deletes the row once every
-// enabled channel is done. The caller holds the registry mutex, so two
-// workers finishing the same event cannot both start from the old value.
+// enabled channel is done. The caller holds the registry mutex (see the lock
+// rules in notify/registry.h).
 void mark_pending_row(const char *sqlid, uint32_t flag) {
   if (eventlogcache_exists(sqlid) == 0) return;
   EventLogCacheRow *row = nullptr;
@@ -55,42 +57,17 @@ int channel_submit(ChannelQueue *queue, const NotifyData *data) {
     *end = '\0';
   }
 
-  std::lock_guard<std::mutex> hold(queue->mutex);
-  if (queue->head != nullptr) {
-    queue->tail->next = node;
-  } else {
-    queue->head = node;
-  }
-  queue->tail = node;
+  queue->fifo.push(node);
   return 0;
 }
 
 void channel_start(ChannelQueue *queue, void *(*body)(void *)) {
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) {
-    syslog(LOG_ERR, "init pthread attr fail.\n");
-    return;
-  }
-  pthread_attr_setstacksize(&attributes, kChannelWorkerStackSize);
-  pthread_t worker{};
-  if (pthread_create(&worker, &attributes, body, nullptr) != 0) {
-    syslog(LOG_ERR, "create pthread fail.\n");
-  } else {
-    queue->worker = worker;
-  }
-  pthread_attr_destroy(&attributes);
+  utils_thread_start(body, nullptr, kChannelWorkerStackSize, &queue->worker);
 }
 
 bool channel_work_once(ChannelQueue *queue) {
-  NotifyNode *node = nullptr;
-  {
-    std::lock_guard<std::mutex> hold(queue->mutex);
-    node = queue->head;
-    if (node == nullptr) return false;
-    queue->head = node->next;
-    node->next = nullptr;
-    if (queue->tail == node) queue->tail = nullptr;
-  }
+  NotifyNode *node = queue->fifo.pop();
+  if (node == nullptr) return false;
 
   int result = queue->deliver(node->data);
 
@@ -110,30 +87,20 @@ void channel_work_forever(ChannelQueue *queue) {
   }
 }
 
-std::optional<int> channel_delivery_gate(const NotifyData *data, int flag, const char *word) {
+std::optional<int> channel_delivery_gate(const NotifyData *data, int flag) {
   if (data == nullptr) {
     syslog(LOG_ERR, "notifydata is null,so we can't send notify.\n");
     return -1;
   }
   if ((data->needflag & flag) == 0) {
-    std::printf("### event %s no need to send %s ###\n", data->subject, word);
+    std::printf("### event %s no need to send %s ###\n", data->subject, notify_channel_word(flag));
     return 0;
   }
   return std::nullopt;
 }
 
-std::optional<int> channel_announce_delivery(const NotifyData *data, int flag, const char *word) {
-  std::printf("--- event %s will send %s ---\n", data->subject, word);
+std::optional<int> channel_announce_delivery(const NotifyData *data, int flag) {
+  std::printf("--- event %s will send %s ---\n", data->subject, notify_channel_word(flag));
   if ((data->notifyflag & flag) != 0) return -1;
   return std::nullopt;
-}
-
-void channel_register(const char *name, uint32_t flag, int (*submit)(const NotifyData *),
-                      void (*start)(void)) {
-  NotifyMethod method{};
-  std::snprintf(method.name, sizeof method.name, "%s", name);
-  method.flag = flag;
-  method.submit = submit;
-  method.start = start;
-  notify_method_register(&method);
 }

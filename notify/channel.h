@@ -1,16 +1,17 @@
 // The queue-and-worker machinery that every channel runs: submit queues a
 // copy, one worker thread delivers one record per pass and records in the
-// event's pending row that this channel is done with it.
+// event's pending row that this channel is done with it. One ChannelQueue is
+// instanced per line of the channel table (notify/channels.h).
 #ifndef ALERTMILL_NOTIFY_CHANNEL_H_
 #define ALERTMILL_NOTIFY_CHANNEL_H_
 
 #include <pthread.h>
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 
 #include "notify/registry.h"
+#include "utils/queue.h"
 
 inline constexpr int kChannelWorkerStackSize = 204800;
 inline constexpr int kChannelPollMicroseconds = 200000;
@@ -23,15 +24,13 @@ struct NotifyNode {
 // One channel's queue and worker. The channels differ only in flag and
 // deliver, which returns 0 when the channel is done with the event.
 struct ChannelQueue {
-  constexpr ChannelQueue(uint32_t channel_flag, int (*deliver_routine)(const NotifyData *))
+  ChannelQueue(uint32_t channel_flag, int (*deliver_routine)(const NotifyData *))
       : flag(channel_flag), deliver(deliver_routine) {}
 
   const uint32_t flag;
   int (*const deliver)(const NotifyData *data);
 
-  std::mutex mutex;  // guards head and tail only
-  NotifyNode *head = nullptr;
-  NotifyNode *tail = nullptr;
+  LockedFifo<NotifyNode> fifo;
   // Zero until the worker exists. Written by start on the main thread before
   // any dispatch, read by submit on that same thread.
   pthread_t worker{};
@@ -54,22 +53,12 @@ bool channel_work_once(ChannelQueue *queue);
 [[noreturn]] void channel_work_forever(ChannelQueue *queue);
 
 // The first step of every delivery routine: a null record ends it with -1
-// (logged), an event that does not enable the channel with 0 (printed with
-// the channel's word, "email", "sms" or "snmp"). Nothing when it goes on.
-std::optional<int> channel_delivery_gate(const NotifyData *data, int flag, const char *word);
+// (logged), an event that does not enable the channel of flag with 0
+// (printed with the channel's word). Nothing when it goes on.
+std::optional<int> channel_delivery_gate(const NotifyData *data, int flag);
 
 // The SMS and SNMP deliveries announce themselves, then end with -1 when the
 // record says the channel has delivered already. Nothing when they go on.
-std::optional<int> channel_announce_delivery(const NotifyData *data, int flag, const char *word);
-
-// Registers a channel from its module's constructor.
-void channel_register(const char *name, uint32_t flag, int (*submit)(const NotifyData *),
-                      void (*start)(void));
-
-// Constructor priorities that make the channels register in the order
-// e-mail, SMS, SNMP whatever order the linker puts their objects in.
-inline constexpr int kRegisterPriorityEmail = 101;
-inline constexpr int kRegisterPrioritySms = 102;
-inline constexpr int kRegisterPrioritySnmp = 103;
+std::optional<int> channel_announce_delivery(const NotifyData *data, int flag);
 
 #endif  // ALERTMILL_NOTIFY_CHANNEL_H_

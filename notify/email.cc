@@ -16,22 +16,10 @@ constexpr int kTextSize = 512;
 constexpr char kPutmailFormat[] =
     "ubus call zelk_emaild putmail '{\"head\":\"%s\", \"body\":\"%s\", \"group\":%d}'";
 
-ChannelQueue email_queue(kNotifyEmail, email_send);
-
-[[gnu::constructor(kRegisterPriorityEmail)]] void register_email() {
-  channel_register("EMAIL", kNotifyEmail, email_submit, email_start);
-}
-
 }  // namespace
 
-int email_submit(const NotifyData *data) { return channel_submit(&email_queue, data); }
-
-void email_start(void) { channel_start(&email_queue, email_worker); }
-
-void *email_worker(void *) { channel_work_forever(&email_queue); }
-
 int email_send(const NotifyData *data) {
-  if (auto end = channel_delivery_gate(data, kNotifyEmail, "email")) return *end;
+  if (auto end = channel_delivery_gate(data, kNotifyEmail)) return *end;
   if ((data->notifyflag & kNotifyEmail) != 0) {
     syslog(LOG_ERR, "the email of event has send ..\n");
     return 0;

@@ -4,10 +4,6 @@
 
 #include "notify/registry.h"
 
-int email_submit(const NotifyData *data);
-void email_start(void);
-void *email_worker(void *unused);
-
 // 0 when the channel is done with the event (mailed, or nothing to mail);
 // -1 for a null record or a putmail that failed, hung or could not run.
 int email_send(const NotifyData *data);

@@ -4,9 +4,7 @@
 
 #include <cstdio>
 
-#include "notify/email.h"
-#include "notify/sms.h"
-#include "notify/snmp.h"
+#include "notify/channels.h"
 
 NotifyMethod notify_method_table[kNotifyMethodSlots];
 int32_t notifymethodcounts;
@@ -16,10 +14,10 @@ namespace {
 
 pthread_mutex_t registry_mutex = PTHREAD_MUTEX_INITIALIZER;
 
-// The channels register from constructors in their own object files. In a
-// static library nothing else calls into those files, so the linker would
-// leave them out; naming them here pulls them in wherever the registry is.
-[[gnu::used]] void (*const kLinkedChannels[])(void) = {email_start, sms_start, snmp_start};
+// The channels are registered before main, so that the count is there for
+// anything that looks before the start. Naming the table's module here is
+// what links it in.
+[[maybe_unused]] const int channels_registered = notify_register_channels();
 
 }  // namespace
 

@@ -5,21 +5,11 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "utils/strings.h"
-
 // Notify flag bits, one per channel. The same bits are used in the records,
 // in the "&notifyflag=" request parameter and in eventlogcache.notifyflag.
 inline constexpr int kNotifyEmail = 1;
 inline constexpr int kNotifySms = 2;
 inline constexpr int kNotifySnmp = 4;
-
-// The channels an event definition enables, from its emailnotify, smsnotify
-// and snmpnotify texts: each channel whose text is a yes.
-inline int notify_needflag(const char *emailnotify, const char *smsnotify, const char *snmpnotify) {
-  return (utils_str_is_true(emailnotify) ? kNotifyEmail : 0) |
-         (utils_str_is_true(smsnotify) ? kNotifySms : 0) |
-         (utils_str_is_true(snmpnotify) ? kNotifySnmp : 0);
-}
 
 // One event as event processing hands it to every channel. Text fields are
 // NUL-terminated and zero-filled behind the text; each channel works on its
@@ -67,8 +57,29 @@ int notify_method_start_all(void);
 // channels' own business. 0. Main thread only.
 int notify_method_dispatch(const NotifyData *data);
 
-// The registry mutex, held by a channel worker around the read and update
-// of a pending row. Results of pthread_mutex_lock / _unlock.
+// Mutex rules. The daemon's locks, and what may be taken while each is held:
+//
+//   registry mutex (below)  A channel worker holds it around the read and
+//       update of an event's pending row, so that two channels finishing the
+//       same event cannot both start from the old notifyflag and lose a bit.
+//       Event processing on the main thread holds it around each of its own
+//       table operations: no busy handler is set, so otherwise its look-up
+//       could meet a worker's statement and fail with SQLITE_BUSY. Never held
+//       around dispatch. Under it the database layer takes, per operation,
+//       its lock-table mutexes and the inter-process lock file.
+//   lock table (db/core.cc)  Its table mutex is held only while the list of
+//       held lock files is looked up or changed; a file's locking mutex only
+//       while its first holder waits in lockf. Never both at once, and
+//       nothing else is taken under either.
+//   queue mutexes (LockedFifo: the event queue, each channel's queue)  Held
+//       for a few pointer updates and never together with any other mutex:
+//       submit and the worker's take run outside the registry mutex.
+//
+// So the only nesting is registry mutex -> locking mutex -> lockf; no other
+// two mutexes are ever held together, and none is held while waiting on a
+// queue or running a command.
+//
+// Results of pthread_mutex_lock / _unlock.
 int notify_method_lock(void);
 int notify_method_unlock(void);
 

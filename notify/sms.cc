@@ -19,12 +19,6 @@ constexpr int kTextSize = 512;
 constexpr int kGroupLineSize = 256;
 constexpr int kCommandSize = 256;
 
-ChannelQueue sms_queue(kNotifySms, sms_send);
-
-[[gnu::constructor(kRegisterPrioritySms)]] void register_sms() {
-  channel_register("SMS", kNotifySms, sms_submit, sms_start);
-}
-
 // The service is told the bare name; it looks in /tmp itself.
 const char *sms_file_name() {
   const char *slash = std::strrchr(paths::kEventSendSms, '/');
@@ -33,15 +27,9 @@ const char *sms_file_name() {
 
 }  // namespace
 
-int sms_submit(const NotifyData *data) { return channel_submit(&sms_queue, data); }
-
-void sms_start(void) { channel_start(&sms_queue, sms_worker); }
-
-void *sms_worker(void *) { channel_work_forever(&sms_queue); }
-
 int sms_send(const NotifyData *data) {
-  if (auto end = channel_delivery_gate(data, kNotifySms, "sms")) return *end;
-  if (auto end = channel_announce_delivery(data, kNotifySms, "sms")) return *end;
+  if (auto end = channel_delivery_gate(data, kNotifySms)) return *end;
+  if (auto end = channel_announce_delivery(data, kNotifySms)) return *end;
   // A file not wholly written would send a cut or empty text: not done.
   if (sms_write_file(data->subject, data->context) != 0) {
     sms_remove_file();

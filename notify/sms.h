@@ -5,10 +5,6 @@
 
 #include "notify/registry.h"
 
-int sms_submit(const NotifyData *data);
-void sms_start(void);
-void *sms_worker(void *unused);
-
 // 0 when the channel is done with the event, -1 when it is not (already
 // sent, SMS file not wholly written, no group file, or the command failed,
 // hung or answered with an error).

@@ -16,23 +16,11 @@ constexpr char kEventtrapFormat[] = "ubus call zelk_snmp eventtrap '{%s}'";
 // The command's own bytes, all but its "%s".
 constexpr size_t kEventtrapFixed = sizeof kEventtrapFormat - 1 - 2;
 
-ChannelQueue snmp_queue(kNotifySnmp, snmp_send);
-
-[[gnu::constructor(kRegisterPrioritySnmp)]] void register_snmp() {
-  channel_register("SNMP", kNotifySnmp, snmp_submit, snmp_start);
-}
-
 }  // namespace
 
-int snmp_submit(const NotifyData *data) { return channel_submit(&snmp_queue, data); }
-
-void snmp_start(void) { channel_start(&snmp_queue, snmp_worker); }
-
-void *snmp_worker(void *) { channel_work_forever(&snmp_queue); }
-
 int snmp_send(const NotifyData *data) {
-  if (auto end = channel_delivery_gate(data, kNotifySnmp, "snmp")) return *end;
-  if (auto end = channel_announce_delivery(data, kNotifySnmp, "snmp")) return *end;
+  if (auto end = channel_delivery_gate(data, kNotifySnmp)) return *end;
+  if (auto end = channel_announce_delivery(data, kNotifySnmp)) return *end;
   // Not done: the pending row keeps the alarm for the next start.
   if (snmp_agent_running() == 0) {
     syslog(LOG_ERR, "snmp is not running, store the alarm...");

@@ -4,10 +4,6 @@
 
 #include "notify/registry.h"
 
-int snmp_submit(const NotifyData *data);
-void snmp_start(void);
-void *snmp_worker(void *unused);
-
 // 0 when the channel is done with the event, -1 when it is not (already
 // sent, the agent is not running, or the command failed, hung or could not
 // run), so that the row keeps the alarm.

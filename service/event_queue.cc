@@ -1,25 +1,13 @@
 #include "service/event_queue.h"
 
-#include <pthread.h>
-
 #include <cstring>
 
 #include "utils/alloc.h"
+#include "utils/queue.h"
 
 namespace {
 
-// Held only for a few pointer updates; nothing blocks under it.
-pthread_mutex_t queue_mutex = PTHREAD_MUTEX_INITIALIZER;
-EventMessage *queue_head = nullptr;
-EventMessage *queue_tail = nullptr;
-
-class QueueLock {
- public:
-  QueueLock() { pthread_mutex_lock(&queue_mutex); }
-  ~QueueLock() { pthread_mutex_unlock(&queue_mutex); }
-  QueueLock(const QueueLock &) = delete;
-  QueueLock &operator=(const QueueLock &) = delete;
-};
+LockedFifo<EventMessage> queue;
 
 }  // namespace
 
@@ -43,23 +31,6 @@ void event_message_free(EventMessage **message) {
   utils_free(message);
 }
 
-void event_queue_append(EventMessage *message) {
-  if (message == nullptr) return;
-  QueueLock lock;
-  if (queue_head == nullptr) {
-    queue_head = message;
-  } else {
-    queue_tail->next = message;
-  }
-  queue_tail = message;
-}
+void event_queue_append(EventMessage *message) { queue.push(message); }
 
-EventMessage *event_queue_take() {
-  QueueLock lock;
-  EventMessage *message = queue_head;
-  if (message == nullptr) return nullptr;
-  queue_head = message->next;
-  message->next = nullptr;
-  if (queue_tail == message) queue_tail = nullptr;
-  return message;
-}
+EventMessage *event_queue_take() { return queue.pop(); }

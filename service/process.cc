@@ -25,12 +25,8 @@ struct RequestParams {
   char sqlid[16] = {};
 };
 
-// The daemon sets no busy handler, and the lock file does not keep its own
-// threads apart, so a table operation here that meets a channel worker's
-// bookkeeping would fail with SQLITE_BUSY: a failed definition look-up would
-// then discard, and so lose, the event. The workers do their bookkeeping
-// under the registry mutex; the main thread takes it around each of its
-// table operations too (never around dispatch, which takes queue mutexes).
+// Each table operation under the registry mutex (see the lock rules in
+// notify/registry.h).
 template <typename Operation>
 auto with_registry_lock(Operation operation) {
   notify_method_lock();
@@ -127,8 +123,7 @@ int event_process(const EventMessage *message) {
               definition->snmpnotify);
   syslog(LOG_DEBUG, "email %s,sms %s, snmp %s", definition->emailnotify, definition->smsnotify,
          definition->snmpnotify);
-  int needflag =
-      notify_needflag(definition->emailnotify, definition->smsnotify, definition->snmpnotify);
+  int needflag = notify_needflag(*definition);
   std::printf("the needflag is %d\n", needflag);
   if (needflag == 0) return discard(params, &definition);
 

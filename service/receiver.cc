@@ -11,6 +11,7 @@
 #include "service/event_queue.h"
 #include "service/udp.h"
 #include "utils/alloc.h"
+#include "utils/thread.h"
 
 namespace {
 
@@ -74,17 +75,5 @@ void *event_receiver(void *fd_variable) {
 }
 
 int start_receiver_thread(int *fd_variable) {
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) {
-    syslog(LOG_ERR, "init pthread attr fail.\n");
-    return -1;
-  }
-  pthread_attr_setstacksize(&attributes, kReceiverStackBytes);
-  pthread_t thread;
-  if (pthread_create(&thread, &attributes, event_receiver, fd_variable) != 0) {
-    syslog(LOG_ERR, "create pthread fail.\n");
-    pthread_attr_destroy(&attributes);
-    return -1;
-  }
-  return pthread_attr_destroy(&attributes);
+  return utils_thread_start(event_receiver, fd_variable, kReceiverStackBytes);
 }

@@ -11,10 +11,12 @@
 #include "utils/log.h"
 #include "utils/misc.h"
 #include "utils/paths.h"
+#include "utils/queue.h"
 #include "utils/random.h"
 #include "utils/strings.h"
 #include "utils/template.h"
 #include "utils/textscan.h"
+#include "utils/thread.h"
 #include "utils/time.h"
 
 #endif  // ALERTMILL_UTILS_UTILS_H_

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "db/db.h"
-#include "notify/registry.h"
+#include "notify/notify.h"
 #include "utils/utils.h"
 
 namespace {
@@ -62,19 +62,12 @@ constexpr char kHelp[] =
 
 constexpr int kTabStop = 8;
 
-struct Channel {
-  int flag;
-  const char *name;
-};
-constexpr Channel kChannels[] = {
-    {kNotifyEmail, "email"}, {kNotifySms, "sms"}, {kNotifySnmp, "snmp"}};
-
 std::string channel_list(int flags) {
   std::string list;
-  for (const Channel &channel : kChannels) {
+  for (const auto &channel : kNotifyChannels<PendingReportRow>) {
     if ((flags & channel.flag) == 0) continue;
     if (!list.empty()) list += ',';
-    list += channel.name;
+    list += channel.word;
   }
   return list.empty() ? "-" : list;
 }
@@ -149,7 +142,7 @@ const char *state_of(bool defined, int enabled, int done) {
 
 std::string line_of(const PendingReportRow &row, size_t width) {
   const bool defined = row.definition_id[0] != '\0';
-  const int enabled = defined ? notify_needflag(row.emailnotify, row.smsnotify, row.snmpnotify) : 0;
+  const int enabled = defined ? notify_needflag(row) : 0;
   const int done = enabled & std::atoi(row.notifyflag);
   std::string prefix;
   for (const std::string &value :

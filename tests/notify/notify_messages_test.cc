@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "notify/channel.h"
 #include "notify/notify.h"
 #include "tests/support/sandbox_root.h"
 
