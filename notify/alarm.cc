@@ -11,6 +11,7 @@
 
 #include "notify/registry.h"
 #include "utils/command.h"
+#include "utils/handles.h"
 #include "utils/paths.h"
 
 namespace {
@@ -112,7 +113,7 @@ std::string get_hostname(void) {
   capture.output_limit = kHostNameSize - 1;
   ChildResult run = utils_run_child(kHostNameCommand, capture);
   if (!run.started || run.timed_out) return "unknown";
-  return run.output.substr(0, run.output.find('\n'));
+  return utils_first_line(run.output);
 }
 
 int format_alarm_text(char *dest, int size, const char *subject, const char *context, int kind) {

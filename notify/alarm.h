@@ -9,8 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "utils/handles.h"
-
 // Writes the alarm text of kind (kNotifyEmail, kNotifySms or kNotifySnmp)
 // into dest, at most size - 1 bytes (see notify_alarm_text). Fetches the
 // serial number and the host name afresh. Any other kind, a null dest or
