@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
+
+#include "db/event_tables.h"
 
 extern char **environ;
 
@@ -43,6 +47,21 @@ void put_dev_dir_first_on_path() {
   if (current.rfind(dev + ":", 0) != 0) setenv("PATH", (dev + ":" + current).c_str(), 1);
 }
 
+struct CloseConnection {
+  void operator()(sqlite3 *connection) const { sqlite3_close(connection); }
+};
+using Connection = std::unique_ptr<sqlite3, CloseConnection>;
+
+Connection open_events_db(const std::string &path) {
+  sqlite3 *connection = nullptr;
+  int result = sqlite3_open(path.c_str(), &connection);
+  Connection owned(connection);
+  EXPECT_EQ(result, SQLITE_OK) << path;
+  if (result != SQLITE_OK) return nullptr;
+  sqlite3_busy_timeout(connection, 10000);
+  return owned;
+}
+
 }  // namespace
 
 std::string sandbox_dev_dir() {
@@ -51,20 +70,29 @@ std::string sandbox_dev_dir() {
   return dev != nullptr ? dev : "";
 }
 
-SandboxRoot::SandboxRoot() {
+SandboxRoot::SandboxRoot(bool dirs) {
   char pattern[] = "/tmp/alertmill-sandbox-XXXXXX";
   char *made = mkdtemp(pattern);
   EXPECT_NE(made, nullptr);
   dir_ = made != nullptr ? made : "/nonexistent";
-  mkdir(path("etc").c_str(), 0755);
-  mkdir(path("tmp").c_str(), 0755);
+  if (dirs) {
+    mkdir(path("etc").c_str(), 0755);
+    mkdir(path("tmp").c_str(), 0755);
+  }
+  const char *saved = std::getenv("ALERTMILL_ROOT");
+  had_root_ = saved != nullptr;
+  if (had_root_) saved_root_ = saved;
   setenv("ALERTMILL_ROOT", dir_.c_str(), 1);
   put_dev_dir_first_on_path();
 }
 
 SandboxRoot::~SandboxRoot() {
   stop_snmp_agent();
-  unsetenv("ALERTMILL_ROOT");
+  if (had_root_) {
+    setenv("ALERTMILL_ROOT", saved_root_.c_str(), 1);
+  } else {
+    unsetenv("ALERTMILL_ROOT");
+  }
   nftw(dir_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
@@ -92,6 +120,42 @@ std::vector<std::string> SandboxRoot::sms_files() const { return unescaped_lines
 
 std::vector<std::vector<std::string>> SandboxRoot::ubus_messages() const {
   return sandbox_ubus_messages(path("ubus.messages"));
+}
+
+int SandboxRoot::exec(const std::string &sql) const {
+  Connection connection = open_events_db(path("etc/events.sqlite3"));
+  if (!connection) return SQLITE_CANTOPEN;
+  return sqlite3_exec(connection.get(), sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+std::vector<std::vector<std::string>> SandboxRoot::rows(const std::string &sql) const {
+  std::vector<std::vector<std::string>> table;
+  Connection connection = open_events_db(path("etc/events.sqlite3"));
+  if (!connection) return table;
+  sqlite3_stmt *statement = nullptr;
+  int result = sqlite3_prepare_v2(connection.get(), sql.c_str(), -1, &statement, nullptr);
+  EXPECT_EQ(result, SQLITE_OK) << sql << ": " << sqlite3_errmsg(connection.get());
+  while (result == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW) {
+    std::vector<std::string> row;
+    for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+      const unsigned char *text = sqlite3_column_text(statement, column);
+      row.emplace_back(text ? reinterpret_cast<const char *>(text) : "<null>");
+    }
+    table.push_back(std::move(row));
+  }
+  sqlite3_finalize(statement);
+  return table;
+}
+
+std::string SandboxRoot::value(const std::string &sql) const {
+  auto table = rows(sql);
+  return table.empty() || table[0].empty() ? "" : table[0][0];
+}
+
+void SandboxRoot::create_event_tables() const {
+  for (const char *create : {kCreateEventList, kCreateEventLogCache, kCreateEventLog}) {
+    EXPECT_EQ(exec(create), SQLITE_OK) << create;
+  }
 }
 
 void SandboxRoot::start_snmp_agent() {

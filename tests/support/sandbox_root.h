@@ -1,6 +1,7 @@
 // A fresh sandbox root for one test: ALERTMILL_ROOT points at a new temporary
 // directory (with etc/ and tmp/) and the stand-ins of <build>/dev come first
 // on PATH. The stand-ins' files in the root are described in dev/README.md.
+// The previous ALERTMILL_ROOT comes back when it goes.
 #ifndef ALERTMILL_TESTS_SUPPORT_SANDBOX_ROOT_H_
 #define ALERTMILL_TESTS_SUPPORT_SANDBOX_ROOT_H_
 
@@ -13,7 +14,9 @@
 
 class SandboxRoot {
  public:
-  SandboxRoot();
+  // With dirs false the root is left empty, so nothing can be created in
+  // etc/ or tmp/.
+  explicit SandboxRoot(bool dirs = true);
   ~SandboxRoot();
   SandboxRoot(const SandboxRoot &) = delete;
   SandboxRoot &operator=(const SandboxRoot &) = delete;
@@ -33,12 +36,24 @@ class SandboxRoot {
   // The messages that reached their services (see sandbox_ubus_messages).
   std::vector<std::vector<std::string>> ubus_messages() const;
 
+  // The events database, straight through SQLite: no lock, no traces, and a
+  // busy database is waited for. exec gives SQLite's result; rows every row
+  // as texts (NULL reads "<null>"), failing the test when the query fails;
+  // value the first cell ("" when none).
+  int exec(const std::string &sql) const;
+  std::vector<std::vector<std::string>> rows(const std::string &sql) const;
+  std::string value(const std::string &sql) const;
+  // Creates eventlist, eventlogcache and eventlog.
+  void create_event_tables() const;
+
   // Starts / stops the stand-in SNMP agent of this sandbox.
   void start_snmp_agent();
   void stop_snmp_agent();
 
  private:
   std::string dir_;
+  std::string saved_root_;
+  bool had_root_ = false;
   pid_t agent_ = -1;
 };
 
