@@ -200,10 +200,10 @@ TEST_F(ChannelsTest, CommandsAreExactAndCutToFitBetweenCharacters) {
       {"cut", "[t]\r\n" + std::string(506, 'c'),
        mail("cut", fixed + filling(mail("cut", fixed), "c")),
        trap("cut", fixed + filling(trap("cut", fixed), "c"))},
-      // 3-byte characters, where the room for them is no multiple of 3.
-      {"端口", "[t]\r\n" + filling("", "端"),
-       mail("端口", fixed + filling(mail("端口", fixed), "端")),
-       trap("端口", fixed + filling(trap("端口", fixed), "端"))},
+      // 3-byte characters with 2 bytes of room after the last whole one.
+      {"端口 5", "[t]\r\n" + filling("", "端"),
+       mail("端口 5", fixed + filling(mail("端口 5", fixed), "端")),
+       trap("端口 5", fixed + filling(trap("端口 5", fixed), "端"))},
       {quotes, kContext, mail(filling(mail("", ""), "'\\''"), ""),
        trap(filling(trap("", ""), "'\\''"), "")},
   };
