@@ -1,233 +1,370 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "utils/utils.h"
 
 namespace {
 
-// Reads key from params into a buffer pre-filled with a marker, so a test
-// can tell "untouched" from "written".
-struct Lookup {
-  int result;
-  std::string value;
-};
-
-Lookup lookup(const char *params, const char *key, int out_size = 64) {
-  char out[256];
-  std::memset(out, 0, sizeof out);
-  std::strcpy(out, "untouched");
-  int result = utils_get_param_value(params, key, out, out_size);
-  return {result, out};
+// Runs fn on a copy of text in a buffer of size bytes followed by a guard,
+// and gives back what fn left in it; a write past the buffer fails.
+template <typename Fn>
+std::string guarded(const std::string &text, size_t size, Fn fn) {
+  std::vector<char> buffer(size + 16, 'Z');
+  std::memcpy(buffer.data(), text.c_str(), std::min(text.size() + 1, size));
+  fn(buffer.data());
+  for (size_t i = size; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 'Z') << "past the buffer";
+  return std::string(buffer.data(), strnlen(buffer.data(), size));
 }
 
-std::string encode(const char *source, int reserved, int size = 128) {
-  char out[512];
-  std::memset(out, 'Z', sizeof out);
-  out[sizeof out - 1] = '\0';
-  const char *result = utils_url_encode(source, out, size, reserved);
-  EXPECT_EQ(result, out);
-  return out;
-}
-
-std::string decode(const char *text) {
-  std::string copy = text;
-  utils_url_decode(copy.data());
-  return copy.c_str();
-}
-
-}  // namespace
-
-TEST(ParamValue, FindsMiddleAndLastParameter) {
-  const char *params = "&eventid=17&sqlid=7&notifyflag=2";
-  EXPECT_EQ(lookup(params, "&eventid=").value, "17");
-  EXPECT_EQ(lookup(params, "&sqlid=").value, "7");
-  Lookup last = lookup(params, "&notifyflag=");
-  EXPECT_EQ(last.result, 0);
-  EXPECT_EQ(last.value, "2");
-}
-
-TEST(ParamValue, FirstMatchWinsAndKeysAreNotAnchored) {
-  EXPECT_EQ(lookup("&eventid=5&id=9", "id=").value, "5");
-  EXPECT_EQ(lookup("&a=1&a=2", "&a=").value, "1");
-  // The match may even lie inside another parameter's value.
-  EXPECT_EQ(lookup("&text=port=4&port=9", "port=").value, "4");
-  EXPECT_EQ(lookup("&x=a=b&y=1", "&x=").value, "a=b");
-}
-
-TEST(ParamValue, CutsLongValuesToTheBuffer) {
-  Lookup cut = lookup("&eventid=ABCDEFGH", "&eventid=", 4);
-  EXPECT_EQ(cut.result, 0);
-  EXPECT_EQ(cut.value, "ABC");
-  Lookup one = lookup("&eventid=ABCDEFGH", "&eventid=", 1);
-  EXPECT_EQ(one.result, 0);
-  EXPECT_EQ(one.value, "");
-}
-
-TEST(ParamValue, EmptyValuesAreFound) {
-  Lookup middle = lookup("&x=&y=2", "&x=");
-  EXPECT_EQ(middle.result, 0);
-  EXPECT_EQ(middle.value, "");
-  Lookup end = lookup("&y=2&x=", "&x=");
-  EXPECT_EQ(end.result, 0);
-  EXPECT_EQ(end.value, "");
-}
-
-TEST(ParamValue, MissingKeyAndBadArgumentsLeaveOutputAlone) {
-  EXPECT_EQ(lookup("&a=1", "&b=").result, -1);
-  EXPECT_EQ(lookup("&a=1", "&b=").value, "untouched");
-  EXPECT_EQ(lookup(nullptr, "&a=").value, "untouched");
-  EXPECT_EQ(lookup("", "&a=").result, -1);
-  EXPECT_EQ(lookup("&a=1", nullptr).result, -1);
-  EXPECT_EQ(lookup("&a=1", "").value, "untouched");
-  EXPECT_EQ(lookup("&a=1", "&a=", 0).value, "untouched");
-  EXPECT_EQ(lookup("&a=1", "&a=", -3).result, -1);
-  EXPECT_EQ(utils_get_param_value("&a=1", "&a=", nullptr, 8), -1);
-}
-
-TEST(Truth, AcceptsOnlyYesOnAndOne) {
-  for (const char *text : {"yes", "YES", "On", "oN", "1"}) {
-    EXPECT_EQ(utils_str_is_true(text), 1) << text;
+TEST(Strings, ParamValue) {
+  const struct {
+    const char *params, *key;
+    int size;
+    int result;
+    const char *value;
+  } cases[] = {
+      {"&eventid=17&sqlid=7&notifyflag=2", "&sqlid=", 64, 0, "7"},
+      {"&eventid=17&sqlid=7&notifyflag=2", "&notifyflag=", 64, 0, "2"},
+      {"&eventid=5&id=9", "id=", 64, 0, "5"},  // first match, not anchored
+      {"&a=1&a=2", "&a=", 64, 0, "1"},
+      {"&x=a=b&y=1", "&x=", 64, 0, "a=b"},
+      {"&eventid=ABCDEFGH", "&eventid=", 4, 0, "ABC"},
+      {"&eventid=ABCDEFGH", "&eventid=", 1, 0, ""},
+      {"&x=&y=2", "&x=", 64, 0, ""},
+      {"&y=2&x=", "&x=", 64, 0, ""},
+      {"&a=1", "&b=", 64, -1, "untouched"},
+      {"&a=1", "", 64, -1, "untouched"},
+      {"&a=1", "&a=", 0, -1, "untouched"},
+  };
+  for (const auto &c : cases) {
+    int result = 9;
+    EXPECT_EQ(
+        guarded("untouched", c.size > 0 ? c.size : 10,
+                [&](char *out) { result = utils_get_param_value(c.params, c.key, out, c.size); }),
+        c.value)
+        << c.params << " " << c.key << " " << c.size;
+    EXPECT_EQ(result, c.result) << c.params << " " << c.key;
   }
+}
+
+TEST(Strings, TruthCaseCopyAndTrim) {
+  for (const char *text : {"yes", "YES", "On", "oN", "1"}) EXPECT_EQ(utils_str_is_true(text), 1);
   for (const char *text : {"true", "0", " yes", "yes ", "11", "", "y"}) {
     EXPECT_EQ(utils_str_is_true(text), 0) << text;
   }
-  EXPECT_EQ(utils_str_is_true(nullptr), 0);
-  EXPECT_EQ(utils_str_is_empty(nullptr), 1);
-  EXPECT_EQ(utils_str_is_empty(""), 1);
   EXPECT_EQ(utils_str_is_empty(" "), 0);
-}
-
-TEST(Case, ConvertsExactlyNBytesPastNuls) {
   char text[] = "aBc\0dEf";
-  EXPECT_EQ(utils_str_toupper(text, 6), text);
-  EXPECT_EQ(std::memcmp(text, "ABC\0DEf", 8), 0);
-  EXPECT_EQ(utils_str_tolower(text, 2), text);
+  utils_str_toupper(text, 6);
+  EXPECT_EQ(std::memcmp(text, "ABC\0DEf", 8), 0);  // past the NUL, exactly n bytes
+  utils_str_tolower(text, 2);
   EXPECT_EQ(std::memcmp(text, "abC\0DEf", 8), 0);
-  EXPECT_EQ(utils_str_tolower(text, -1), text);
-  EXPECT_EQ(utils_str_tolower(nullptr, 3), nullptr);
-  EXPECT_EQ(utils_str_toupper(nullptr, 3), nullptr);
+  EXPECT_EQ(guarded("", 8, [](char *out) { utils_str_copy(out, "abcdefghij", 8); }), "abcdefg");
+  const std::pair<const char *, const char *> trims[] = {
+      {"  x ", "x"}, {"   ", ""}, {"a b", "a b"}, {" \tx\t ", "\tx\t"}};
+  for (const auto &[in, out] : trims) {
+    std::string copy = in;
+    EXPECT_STREQ(utils_str_trim(copy.data()), out) << '"' << in << '"';
+  }
 }
 
-TEST(Copy, CutsToSizeLessOne) {
-  char out[8];
-  EXPECT_EQ(utils_str_copy(out, "abcdefghij", sizeof out), out);
-  EXPECT_STREQ(out, "abcdefg");
-  EXPECT_STREQ(utils_str_copy(out, "", sizeof out), "");
-  EXPECT_EQ(utils_str_copy(nullptr, "a", 4), nullptr);
-  EXPECT_EQ(utils_str_copy(out, nullptr, 4), nullptr);
-  out[0] = 'q';
-  EXPECT_EQ(utils_str_copy(out, "a", 0), out);
-  EXPECT_EQ(out[0], 'q');
-}
-
-TEST(Replace, AppendsReplacedTextToOutput) {
-  char source[] = "a-b--c-";
-  char out[64] = "x:";
-  EXPECT_EQ(utils_str_replace(source, "-", "+=", out, sizeof out), out);
-  EXPECT_STREQ(out, "x:a+=b+=+=c+=");
-  EXPECT_STREQ(source, "a-b--c-");
-}
-
-TEST(Replace, ReplacementHoldingSearchIsNotRescanned) {
-  char source[] = "aa";
-  char out[64] = "";
-  utils_str_replace(source, "a", "aa", out, sizeof out);
-  EXPECT_STREQ(out, "aaaa");
-}
-
-TEST(Replace, StaysInsideOutputBuffer) {
-  char out[8] = "12";
-  utils_str_replace("abcabcabc", "b", "XYZ", out, sizeof out);
-  EXPECT_STREQ(out, "12aXYZc");
-  char full[4] = "abc";
-  utils_str_replace("def", "e", "E", full, sizeof full);
-  EXPECT_STREQ(full, "abc");
-}
-
-TEST(Replace, RejectsBadArguments) {
-  char out[8] = "";
-  EXPECT_EQ(utils_str_replace(nullptr, "a", "b", out, 8), nullptr);
-  EXPECT_EQ(utils_str_replace("a", nullptr, "b", out, 8), nullptr);
-  EXPECT_EQ(utils_str_replace("a", "", "b", out, 8), nullptr);
-  EXPECT_EQ(utils_str_replace("a", "a", nullptr, out, 8), nullptr);
-  EXPECT_EQ(utils_str_replace("a", "a", "b", nullptr, 8), nullptr);
-  EXPECT_EQ(utils_str_replace("a", "a", "b", out, 0), nullptr);
-}
-
-TEST(Remove, RemovesFormattedTextEverywhere) {
+TEST(Strings, ReplaceAndRemove) {
+  const struct {
+    const char *source, *search, *replacement, *out;
+    size_t size;
+    const char *expected;
+  } replaced[] = {
+      {"a-b--c-", "-", "+=", "x:", 64, "x:a+=b+=+=c+="},  // appended to the output
+      {"aa", "a", "aa", "", 64, "aaaa"},                  // not scanned again
+      {"abcabcabc", "b", "XYZ", "12", 8, "12aXYZc"},
+      {"def", "e", "E", "abc", 4, "abc"},
+  };
+  for (const auto &c : replaced) {
+    EXPECT_EQ(guarded(c.out, c.size,
+                      [&](char *out) {
+                        utils_str_replace(c.source, c.search, c.replacement, out, int(c.size));
+                      }),
+              c.expected)
+        << c.source;
+  }
+  const struct {
+    const char *text, *search, *replacement, *expected;
+  } all[] = {{"a.b.c", ".", "::", "a::b::c"},
+             {"a::b::c", "::", ".", "a.b.c"},
+             {"xx", "x", "xx", "xxxx"},
+             {"abab", "ab", "", ""},
+             {"aaa", "aa", "b", "ba"}};
+  for (const auto &c : all) {
+    char buffer[64];
+    std::strcpy(buffer, c.text);
+    EXPECT_STREQ(utils_str_replace_all(buffer, c.search, c.replacement), c.expected) << c.text;
+  }
   char text[] = "port=3;port=4;speed=9;port=5";
   EXPECT_EQ(utils_str_remove(text, "port=%d;", 4), 0);
   EXPECT_STREQ(text, "port=3;speed=9;port=5");
-  EXPECT_EQ(utils_str_remove(text, "%s", "port="), 0);
-  EXPECT_STREQ(text, "3;speed=9;5");
-  // The search resumes where the last removal was, so a removal that makes
-  // a new occurrence before that point leaves it.
-  char nested[] = "aabb";
+  char nested[] = "aabb";  // the search resumes where the removal was
   utils_str_remove(nested, "ab");
   EXPECT_STREQ(nested, "ab");
+  std::string many(1500, 'x');
+  utils_str_remove(many.data(), "x");
+  EXPECT_EQ(std::strlen(many.c_str()), 1500u - 1024u);
+  char params[] = "&eventid=4&port=1&state=up&port=2&x=3";
+  EXPECT_EQ(utils_param_remove(params, "&%s=", "port"), 0);
+  EXPECT_STREQ(params, "&eventid=4&state=up&x=3");
+  utils_param_remove(params, "&x=");
+  EXPECT_STREQ(params, "&eventid=4&state=up");
 }
 
-TEST(Remove, StopsAfter1024Removals) {
-  std::string text(1500, 'x');
-  utils_str_remove(text.data(), "x");
-  EXPECT_EQ(std::strlen(text.c_str()), 1500u - 1024u);
+TEST(Strings, UrlEncodeAndDecode) {
+  const struct {
+    const char *text;
+    int reserved, size;
+    const char *expected;
+  } encoded[] = {
+      {"a b/c", 1, 128, "a%20b%2fc"},
+      {"a b/c", 0, 128, "a b/c"},
+      {"a\tb", 0, 128, "a%09b"},
+      {"100%", 1, 128, "100%"},
+      {";/?:@&=+$,# ", 1, 128, "%3b%2f%3f%3a%40%26%3d%2b%24%2c%23%20"},
+      {"\x1f\x7f\xc3\xa9", 1, 128, "%1f\x7f\xc3\xa9"},
+      {"abcdef", 1, 4, "abc"},
+      {"ab cd", 1, 5, "ab"},  // an escape is written whole or not at all
+      {"ab cd", 1, 6, "ab%20"},
+  };
+  for (const auto &c : encoded) {
+    EXPECT_EQ(guarded("", size_t(c.size),
+                      [&](char *out) { utils_url_encode(c.text, out, c.size, c.reserved); }),
+              c.expected)
+        << c.text << " " << c.size;
+  }
+  const std::pair<const char *, const char *> decoded[] = {
+      {"a%41%2", "aA%2"}, {"%2f%2F+%zz%", "//+%zz%"}, {"%e9x", "\xe9x"}, {"%41%42%43", "ABC"}};
+  for (const auto &[text, expected] : decoded) {
+    std::string copy = text;
+    utils_url_decode(copy.data());
+    EXPECT_STREQ(copy.c_str(), expected) << text;
+  }
 }
 
-TEST(Remove, RejectsNullAndIgnoresEmptySearch) {
-  char text[] = "abc";
-  EXPECT_EQ(utils_str_remove(nullptr, "a"), -1);
-  EXPECT_EQ(utils_str_remove(text, nullptr), -1);
-  EXPECT_EQ(utils_str_remove(text, "%s", ""), 0);
-  EXPECT_STREQ(text, "abc");
+TEST(TextScan, FindTokenLineValueAndMatch) {
+  const struct {
+    const char *list;
+    char separator;
+    const char *item;
+    int found;
+  } tokens[] = {{"a,b,c", ',', "b", 0}, {"a,bb,c", ',', "b", -1}, {"a,bb,b", ',', "b", 0},
+                {"b", ',', "b", 0},     {"ab,c", ',', "b", -1},   {"a;b;c", ',', "b", -1},
+                {"a;b;c", ';', "a", 0}, {"a;b;c", ';', "c", 0},   {"a,b", ',', "", -1}};
+  for (const auto &c : tokens) {
+    EXPECT_EQ(utils_find_token(c.list, c.separator, c.item), c.found) << c.list << " " << c.item;
+  }
+  const char *text = "name alpha\nport 9001\r\nlast";
+  char out[32];
+  EXPECT_EQ(utils_get_line_value(text, "port ", out, sizeof out), 0);
+  EXPECT_STREQ(out, "9001\r");  // only the line feed ends a line
+  EXPECT_EQ(utils_get_line_value(text, "la", out, sizeof out), 0);
+  EXPECT_STREQ(out, "st");
+  EXPECT_EQ(utils_get_line_value(text, "name ", out, 4), 0);
+  EXPECT_STREQ(out, "alp");
+  EXPECT_EQ(utils_get_line_value(text, "missing", out, sizeof out), -1);
+  std::vector<char> big(4096, 'x');
+  EXPECT_EQ(utils_get_line_value(("k=" + std::string(2000, 'v')).c_str(), "k=", big.data(), 4096),
+            0);
+  EXPECT_EQ(std::string(big.data()), std::string(1023, 'v'));
+  EXPECT_EQ(utils_str_match("link eth0 down", "eth[0-9]+ (up|down)"), 1);
+  EXPECT_EQ(utils_str_match("link eth0 down", "^down"), 0);
+  EXPECT_EQ(utils_str_match("a(b", "a(b"), 1);  // not a regex, but a substring
+  EXPECT_EQ(utils_str_equal(nullptr, nullptr), 1);
+  EXPECT_EQ(utils_str_equal("abc", "abd"), 0);
 }
 
-TEST(ParamRemove, RemovesEachParameterWithTheKey) {
-  char text[] = "&eventid=4&port=1&state=up&port=2&x=3";
-  EXPECT_EQ(utils_param_remove(text, "&%s=", "port"), 0);
-  EXPECT_STREQ(text, "&eventid=4&state=up&x=3");
-  EXPECT_EQ(utils_param_remove(text, "&x="), 0);
-  EXPECT_STREQ(text, "&eventid=4&state=up");
-  EXPECT_EQ(utils_param_remove(text, "&eventid="), 0);
-  EXPECT_STREQ(text, "&state=up");
-  EXPECT_EQ(utils_param_remove(text, "&missing="), 0);
-  EXPECT_STREQ(text, "&state=up");
-  EXPECT_EQ(utils_param_remove(nullptr, "&x="), -1);
-  EXPECT_EQ(utils_param_remove(text, nullptr), -1);
+// Every token of text as "item=value/result", until -1 (at most 16).
+std::string tokens(const std::string &text, utils_token_state state) {
+  std::string taken;
+  char item[kUtilsTokenSize];
+  char value[kUtilsTokenSize];
+  for (int i = 0; i < 16; ++i) {
+    const int result = utils_next_token(text.c_str(), &state, item, value);
+    if (result < 0) break;
+    taken += std::string(item) + (state.split ? "=" + std::string(value) : "") + "/" +
+             std::to_string(result) + " ";
+    if (result == 1) break;  // the last item
+  }
+  return taken;
 }
 
-TEST(UrlEncode, EncodesControlBytesAndOptionallyReserved) {
-  EXPECT_EQ(encode("a b/c", 1), "a%20b%2fc");
-  EXPECT_EQ(encode("a b/c", 0), "a b/c");
-  EXPECT_EQ(encode("a\tb", 0), "a%09b");
-  EXPECT_EQ(encode("a\tb", 1), "a%09b");
-  EXPECT_EQ(encode("100%", 1), "100%");
-  EXPECT_EQ(encode(";/?:@&=+$,# ", 1), "%3b%2f%3f%3a%40%26%3d%2b%24%2c%23%20");
-  EXPECT_EQ(encode("\x1f\x7f\xc3\xa9", 1), "%1f\x7f\xc3\xa9");
+TEST(TextScan, NextToken) {
+  const struct {
+    std::string text;
+    char separator;
+    int16_t split;
+    std::string expected;
+  } cases[] = {
+      {"a,b", ',', 0, "a/0 b/1 "},
+      {"one,,three", ',', 0, "one/0 /0 three/1 "},
+      {"solo", ',', 0, "solo/0 "},
+      {"a,", ',', 0, "a/1 "},
+      {"a=1&bb=22&c=", '&', 1, "a=1/0 bb=22/0 c=/1 "},
+      {"a=1&flag", '&', 1, "a=1/0 flag=/1 "},  // the last may lack the '='
+      {"a=1&bare&c=3", '&', 1, "a=1/0 bare=/1 "},
+      {std::string(700, 'k') + "=" + std::string(600, 'v') + ",x", ',', 1,
+       std::string(511, 'k') + "=" + std::string(511, 'v') + "/0 x=/1 "},
+      {std::string(40000, 'a'), ',', 0, ""},
+      {"", ',', 0, ""},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(tokens(c.text, {c.separator, '=', c.split, 0}), c.expected) << c.text.substr(0, 20);
+  }
+  EXPECT_EQ(tokens("a,b", {',', '=', 0, 5}), "");
 }
 
-TEST(UrlEncode, StaysInsideDestination) {
-  EXPECT_EQ(encode("abcdef", 1, 4), "abc");
-  EXPECT_EQ(encode("ab cd", 1, 5), "ab");
-  EXPECT_EQ(encode("ab cd", 1, 6), "ab%20");
-  EXPECT_EQ(encode("", 1, 6), "");
-  char out[4];
-  EXPECT_EQ(utils_url_encode(nullptr, out, 4, 1), nullptr);
-  EXPECT_EQ(utils_url_encode("a", nullptr, 4, 1), nullptr);
+TEST(Template, FillsPlaceholders) {
+  const std::string v200(200, 'v');
+  const std::string n60(60, 'n'), n61(61, 'n');
+  const struct {
+    std::string text, params, expected;
+  } cases[] = {
+      {"Port ${port} is ${state}", "&eventid=9&port=3&state=down", "Port 3 is down"},
+      {"${a}${a}${b}${a}", "&a=xyz&b=", "xyzxyz${b}xyz"},  // empty values leave it
+      {"${x}/${y}", "&x=&y=2", "${x}/2"},
+      {"${nope} ${} ${y}", "&=5&y=2", "${nope} ${} 2"},
+      {"${id}", "&eventid=5&id=3", "5"},  // a plain substring search
+      {"${a${b}}", "&b=X&aX=no", "${aX}"},
+      {"${a} ${x ${a}", "&a=1&x=2", "1 ${x 1"},
+      {"tail $", "&x=1", "tail $"},
+      {"[${long}]${short}", "&long=" + v200 + "&short=s", "[" + v200.substr(0, 127) + "]s"},
+      {"${" + n60 + "}${" + n61 + "}", "&" + n60 + "=ok&" + n61 + "=no", "ok${" + n61 + "}"},
+      {"<${x}>", "&x=${x}", "<${x}>"},  // the scan resumes after a value
+      {"${a} ${b}", "&a=${b}&b=2", "2 2"},
+      {"$${x}}${x}", "&x={x}${x", "${x}${x}{x}${x"},
+  };
+  for (const auto &c : cases) {
+    int result = -9;
+    EXPECT_EQ(
+        guarded(c.text, 512,
+                [&](char *field) { result = utils_fill_template(field, c.params.c_str(), 512); }),
+        c.expected)
+        << c.text;
+    EXPECT_EQ(result, 0) << c.text;
+  }
 }
 
-TEST(UrlDecode, DecodesCompleteEscapesOnly) {
-  EXPECT_EQ(decode("a%41%2"), "aA%2");
-  EXPECT_EQ(decode("%2f%2F+%zz%"), "//+%zz%");
-  EXPECT_EQ(decode("%e9x"), "\xe9x");
-  EXPECT_EQ(decode("%4"), "%4");
-  EXPECT_EQ(decode(""), "");
-  EXPECT_EQ(decode("%41%42%43"), "ABC");
-  utils_url_decode(nullptr);
+TEST(Template, ResultsAreCutAtTheField) {
+  std::string many;
+  for (int i = 0; i < 60; ++i) many += "${x}";
+  const std::string v127(127, 'v');
+  for (size_t size : {256u, 512u}) {
+    const std::string cut = guarded(many, size, [&](char *field) {
+      utils_fill_template(field, ("&x=" + v127).c_str(), int(size));
+    });
+    const size_t whole = (size - 1) / 127 * 127;
+    EXPECT_EQ(cut, std::string(whole, 'v') + std::string("${x}").substr(0, size - 1 - whole));
+    EXPECT_EQ(guarded(std::string(size - 5, 'a') + "${y}", size,
+                      [&](char *field) { utils_fill_template(field, "&y=1", int(size)); }),
+              std::string(size - 5, 'a') + "1");
+    const std::string doubled = guarded("<${x}>${x}", size, [&](char *field) {
+      utils_fill_template(field, "&x=${x}${x}", int(size));
+    });
+    EXPECT_EQ(doubled.size(), size - 1);
+    EXPECT_EQ(doubled.rfind("<${x}${x}${x}${x}", 0), 0u);
+  }
 }
 
-TEST(UrlDecode, UndoesEncode) {
-  const char *text = "name=a b&c/d?\t;";
-  EXPECT_EQ(decode(encode(text, 1).c_str()), text);
+// RFC 4648 vectors; the shifted form raises each character by two.
+TEST(Base64, PlainAndShifted) {
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
+      {std::string("\x00\xff\xfe\xfb\xef\xbe", 6), "AP/+++++"}};
+  for (const auto &[plain, coded] : vectors) {
+    char out[16];
+    EXPECT_EQ(utils_base64_encode(out, reinterpret_cast<const unsigned char *>(plain.data()),
+                                  int(plain.size())),
+              0);
+    EXPECT_STREQ(out, coded.c_str());
+    std::string raised = coded;
+    for (char &c : raised) c = static_cast<char>(c + 2);
+    int capacity = 16;
+    EXPECT_GT(utils_base64_encode_shifted(reinterpret_cast<const unsigned char *>(plain.data()),
+                                          int(plain.size()), out, &capacity),
+              0);
+    EXPECT_EQ(std::string(out, size_t(capacity)), raised);
+    unsigned char back[16];
+    capacity = 16;
+    EXPECT_EQ(utils_base64_decode_shifted(raised.data(), int(raised.size()), back, &capacity),
+              int(plain.size()));
+    EXPECT_EQ(std::string(back, back + plain.size()), plain);
+  }
 }
+
+TEST(Base64, ShiftedDecodeChecksLengthAndAlphabet) {
+  const struct {
+    std::string coded;
+    int result;  // with a null output: the capacity wanted
+  } cases[] = {{"\\i", 1},
+               {"\\o;", 2},
+               {"\\o;xC", 3},
+               {"????", 0},
+               {"Zm9 ", -1},
+               {"\\o;,", -1},
+               {"\\o?v", -1},
+               {std::string("\\o\0x", 4), -1},
+               {std::string("\\o;\x01", 4), -1},
+               {std::string("\\o;\xff", 4), -1}};
+  for (const auto &c : cases) {
+    int capacity = -7;
+    const int result =
+        utils_base64_decode_shifted(c.coded.data(), int(c.coded.size()), nullptr, &capacity);
+    EXPECT_EQ(result < 0 ? result : capacity, c.result) << c.coded;
+  }
+  unsigned char out[8];
+  std::memset(out, 0xa5, sizeof out);
+  int capacity = 5;
+  EXPECT_EQ(utils_base64_decode_shifted("\\o;x[oH{", 8, out, &capacity), -1);
+  EXPECT_EQ(out[0], 0xa5);
+  capacity = 6;
+  EXPECT_EQ(utils_base64_decode_shifted("\\o;x[oH{", 8, out, &capacity), 6);
+  EXPECT_EQ(std::string(out, out + 7), "foobar\xa5");
+  std::mt19937 rng(20240320);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<unsigned char> in(rng() % 200), back(200);
+    for (auto &b : in) b = static_cast<unsigned char>(rng());
+    std::string coded(4 * ((in.size() + 2) / 3), '\0');
+    capacity = int(coded.size());
+    ASSERT_GT(utils_base64_encode_shifted(in.data(), int(in.size()), coded.data(), &capacity), 0);
+    capacity = 200;
+    ASSERT_EQ(utils_base64_decode_shifted(coded.data(), int(coded.size()), back.data(), &capacity),
+              int(in.size()));
+    back.resize(in.size());
+    ASSERT_EQ(back, in);
+  }
+}
+
+TEST(Alloc, ZeroedBlocksAndPaths) {
+  EXPECT_EQ(utils_malloc(0), nullptr);
+  char *block = static_cast<char *>(utils_malloc(5));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(std::string(block, 5), std::string(5, '\0'));
+  EXPECT_EQ(utils_free(&block), 0);
+  EXPECT_EQ(block, nullptr);
+  EXPECT_EQ(utils_free(&block), -1);
+  char *copy = utils_strdup("abc");
+  EXPECT_STREQ(copy, "abc");
+  std::free(copy);
+  unsetenv("ALERTMILL_ROOT");
+  EXPECT_EQ(utils_path(paths::kEventsDb), "/etc/events.sqlite3");
+  setenv("ALERTMILL_ROOT", "/tmp/sandbox/", 1);
+  EXPECT_EQ(utils_path(paths::kZoneinfoDir), "/tmp/sandbox/usr/share/zoneinfo");
+  unsetenv("ALERTMILL_ROOT");
+}
+
+}  // namespace
