@@ -38,8 +38,7 @@ std::string guarded(const std::string &text, size_t size, Fn fn) {
   return std::string(buffer.data(), strnlen(buffer.data(), size));
 }
 
-// {params, key, output size, result and what the output holds}
-TEST(Strings, ParamValue) {
+TEST(Strings, ParamValue) {  // {params, key, output size, result and output}
   const char *cases[][4] = {{"&eventid=17&sqlid=7&notifyflag=2", "&notifyflag=", "64", "0 2"},
                             {"&eventid=5&id=9", "id=", "64", "0 5"},  // not anchored
                             {"&x=a=b&a=1&a=2", "&a=", "64", "0 1"},
@@ -526,7 +525,7 @@ TEST(Calendar, PersianDates) {
   tzset();
 }
 
-// Every day of the years 1 to 3000 reads back, in years of 365 or 366 days.
+// Every day of the years 1 to 3000 reads back and lies in its month.
 TEST(Calendar, DayNumbersRoundTrip) {
   EXPECT_EQ(utils_persian_to_jdn(1403, 0, 1), Utc(2024, 3, 20, 0) / 86400 + 2440588);
   for (int64_t jdn = utils_persian_to_jdn(1, 0, 1); jdn < utils_persian_to_jdn(3001, 0, 1); ++jdn) {
@@ -534,8 +533,9 @@ TEST(Calendar, DayNumbersRoundTrip) {
     const int month = utils_persian_month(packed), day = utils_persian_day(packed);
     ASSERT_EQ(packed, year << 16 | month << 8 | day);
     ASSERT_EQ(utils_persian_to_jdn(year, month, day), jdn) << year << "-" << month << "-" << day;
-    const int64_t length = utils_persian_to_jdn(year + 1, 0, 1) - utils_persian_to_jdn(year, 0, 1);
-    ASSERT_TRUE(length == 365 || length == 366) << year;
+    const int64_t leap =
+        utils_persian_to_jdn(year + 1, 0, 1) - utils_persian_to_jdn(year, 0, 1) - 365;
+    ASSERT_TRUE(day >= 1 && day <= (month < 6 ? 31 : month < 11 ? 30 : 29 + leap)) << jdn;
   }
 }
 
