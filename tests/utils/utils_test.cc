@@ -715,10 +715,10 @@ TEST(Log, ConsoleLinesByLevelAndTimestamps) {
       {kLogMaskWarning, "0||\033[1;31;40mutils(f) 4 [WARNING] : \033[0mv=7\n"},
       {kLogMaskError, "0||\033[1;31;40mutils(f) 4 [ERROR] : \033[0mv=7\n"},
       {3, "0||\033[1;31;40mutils(f) 4 [UNKNOWN] : \033[0mv=7\n"}};
-  for (const auto &[level, lines] : cases) {
+  for (const auto &c : cases) {
     EXPECT_EQ(
-        Child([&] { return utils_log_write("src/utils", 4, "f", level, "v=%d", 7), 0; }).wait(),
-        lines);
+        Child([&] { return utils_log_write("src/utils", 4, "f", c.first, "v=%d", 7), 0; }).wait(),
+        c.second);
   }
   for (;;) {
     const time_t now = time(nullptr);
