@@ -76,7 +76,7 @@ TEST(Strings, ReplaceAndRemove) {
     const auto replace = [&](char *out) { utils_str_replace(c[0], c[1], c[2], out, size); };
     EXPECT_EQ(guarded(c[3], size_t(size), replace), c[5]);
   }
-  char text[] = "aaa.b.c";
+  char text[64] = "aaa.b.c";  // replacing in place needs room to grow
   EXPECT_STREQ(utils_str_replace_all(utils_str_replace_all(text, "aa", "x"), ".", "::"),
                "xa::b::c");
   char removed[] = "port=3;port=4;speed=9;port=5";
