@@ -1,4 +1,4 @@
-// The database core against real SQLite files in a sandbox root.
+// The database core and the accessor procedure on sandbox databases.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -6,17 +6,16 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "db/accessor.h"
 #include "db/db.h"
-#include "tests/support/db_sandbox.h"
+#include "tests/support/sandbox_root.h"
 #include "utils/alloc.h"
 #include "utils/paths.h"
 
@@ -27,12 +26,11 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-// In a forked child, whether the lock file can be locked right now; the
-// child is another process, so it sees this process's lockf locks.
+// Whether another process can take the lock file now.
 bool other_process_can_lock(const std::string &path) {
-  pid_t child = fork();
+  const pid_t child = fork();
   if (child == 0) {
-    int fd = open(path.c_str(), O_RDWR);
+    const int fd = open(path.c_str(), O_RDWR);
     _exit(fd >= 0 && lockf(fd, F_TLOCK, 0) == 0 ? 0 : 1);
   }
   int status = 0;
@@ -40,434 +38,377 @@ bool other_process_can_lock(const std::string &path) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// The descriptors of this process that name a file under prefix.
-std::vector<int> descriptors_of(const std::string &prefix) {
-  std::vector<int> found;
+// How many descriptors of this process name path.
+size_t descriptors_of(const std::string &path) {
+  size_t found = 0;
   for (int fd = 0; fd < 1024; ++fd) {
-    char link[64];
     char target[4096] = {};
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    if (readlink(link, target, sizeof target - 1) < 0) continue;
-    if (strncmp(target, prefix.c_str(), prefix.size()) == 0) found.push_back(fd);
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    found += readlink(link.c_str(), target, sizeof target - 1) > 0 && target == path;
   }
   return found;
 }
 
-bool close_on_exec(int fd) { return (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
-
-class DbCore : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(db_open(sandbox_.path(paths::kEventsDb).c_str(), &connection_), SQLITE_OK);
-    ASSERT_EQ(sandbox_.exec("create table t(a text, b text);"
-                            "insert into t values('one', NULL);"
-                            "insert into t values('two', 'second');"
-                            "insert into t values('three', '0123456789');"),
-              SQLITE_OK);
-  }
-  void TearDown() override { db_close(connection_); }
-
-  // Runs sql with db_query, keeping its stdout.
-  int query(const char *sql, DbQuery **result, int *rows) {
-    CaptureStdout();
-    int code = db_query(connection_, sql, result, rows);
-    trace_ = GetCapturedStdout();
-    return code;
-  }
-
-  DbSandbox sandbox_;
-  sqlite3 *connection_ = nullptr;
-  std::string trace_;
-};
-
-TEST(DbLock, CreatesLocksAndReleasesTheFile) {
-  DbSandbox sandbox;
-  std::string path = sandbox.path(paths::kDbLock);
-  int fd = db_lock(path.c_str());
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(access(path.c_str(), F_OK), 0);
-  EXPECT_TRUE(close_on_exec(fd));
-  EXPECT_FALSE(other_process_can_lock(path));
-  EXPECT_EQ(db_unlock(fd), 0);
-  EXPECT_TRUE(other_process_can_lock(path));
-}
-
-// Other programs that take the lock follow a symlinked lock file; so must we.
-TEST(DbLock, FollowsASymlinkedLockFile) {
-  DbSandbox sandbox;
-  std::string path = sandbox.path(paths::kDbLock);
-  std::string target = sandbox.root() + "/tmp/real.fl";
-  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
-  int fd = db_lock(path.c_str());
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(access(target.c_str(), F_OK), 0);
-  EXPECT_FALSE(other_process_can_lock(target));
-  EXPECT_EQ(db_unlock(fd), 0);
-  EXPECT_TRUE(other_process_can_lock(target));
-}
-
-TEST(DbLock, MissingOrUnopenablePathAndNegativeDescriptor) {
-  DbSandbox sandbox(false);
-  EXPECT_EQ(db_lock(nullptr), -1);
-  EXPECT_EQ(db_lock(sandbox.path(paths::kDbLock).c_str()), -1);
-  EXPECT_EQ(db_unlock(-1), -1);
-  EXPECT_EQ(db_unlock(-7), -7);
-}
-
-// Releasing one of two descriptors must not drop the lock the other still
-// holds, though lockf locks belong to the whole process.
-TEST(DbLock, ReleasingOneDescriptorKeepsTheOthersLock) {
-  DbSandbox sandbox;
-  std::string path = sandbox.path(paths::kDbLock);
-  int first = db_lock(path.c_str());
-  int second = db_lock(path.c_str());
+// Every holder of the lock file shares one descriptor, and only the last
+// release unlocks it: lockf locks belong to the process, so an early unlock
+// or close would drop the lock under another thread. A symlinked lock file
+// is followed, as the appliance's other lockers do.
+TEST(DbLock, HoldersShareOneLockThatTheLastReleases) {
+  SandboxRoot root;
+  const std::string path = utils_path(paths::kDbLock), file = root.path("tmp/real.fl");
+  ASSERT_EQ(symlink(file.c_str(), path.c_str()), 0);
+  const int first = db_lock(path.c_str()), second = db_lock(path.c_str());
   ASSERT_GE(first, 0);
-  ASSERT_GE(second, 0);
+  EXPECT_EQ(second, first);
+  EXPECT_NE(fcntl(first, F_GETFD) & FD_CLOEXEC, 0);
   EXPECT_EQ(db_unlock(second), 0);
-  EXPECT_FALSE(other_process_can_lock(path));
-  EXPECT_EQ(db_unlock(first), 0);
-  EXPECT_TRUE(other_process_can_lock(path));
-  // Both descriptors are closed now.
-  EXPECT_EQ(fcntl(first, F_GETFD), -1);
-  EXPECT_EQ(fcntl(second, F_GETFD), -1);
-}
-
-// Threads locking and releasing all the time must never drop the lock that
-// another thread still holds, nor leave descriptors behind meanwhile.
-TEST(DbLock, ChurningThreadsKeepAHeldLock) {
-  DbSandbox sandbox;
-  std::string path = sandbox.path(paths::kDbLock);
-  int held = db_lock(path.c_str());
-  ASSERT_GE(held, 0);
+  EXPECT_FALSE(other_process_can_lock(file));
   auto churn = [&] {
     for (int i = 0; i < 300; ++i) db_unlock(db_lock(path.c_str()));
   };
-  std::thread first(churn);
-  std::thread second(churn);
-  first.join();
-  second.join();
-  EXPECT_EQ(descriptors_of(path).size(), 1u);
-  EXPECT_FALSE(other_process_can_lock(path));
-  EXPECT_EQ(db_unlock(held), 0);
-  EXPECT_TRUE(other_process_can_lock(path));
-  EXPECT_TRUE(descriptors_of(path).empty());
+  std::thread one(churn), other(churn);
+  one.join();
+  other.join();
+  EXPECT_EQ(descriptors_of(file), 1u);
+  EXPECT_FALSE(other_process_can_lock(file));
+  EXPECT_EQ(db_unlock(first), 0);
+  EXPECT_TRUE(other_process_can_lock(file));
+  EXPECT_EQ(descriptors_of(file), 0u);
+  EXPECT_EQ(db_unlock(-7), -7);
+  SandboxRoot empty(false);
+  EXPECT_EQ(db_lock(utils_path(paths::kDbLock).c_str()), -1);
 }
 
-// A wait for the lock is reported once past the report time and once when
-// it ends, on stderr and in the system log (LOG_PERROR copies what the mask
-// lets through to stderr); the lock is taken all the same.
-TEST(DbLock, ALongWaitIsReported) {
-  DbSandbox sandbox;
-  std::string path = sandbox.path(paths::kDbLock);
+// An operation waits while another process holds the lock: the holder adds a
+// row just before it lets go, which the waiting read must see. A wait past
+// the report time is reported once, and once more when it ends, on stderr
+// and in the system log at LOG_WARNING; a failed open is logged at LOG_ERR.
+// (LOG_PERROR copies what the mask lets through to stderr.)
+TEST(DbLock, AnOperationWaitsForAnotherProcessAndReportsTheWait) {
+  SandboxRoot root;
+  root.create_event_tables();
+  const std::string path = utils_path(paths::kDbLock);
   int ready[2], release[2];
   ASSERT_EQ(pipe(ready), 0);
   ASSERT_EQ(pipe(release), 0);
-  pid_t holder = fork();
+  const pid_t holder = fork();
   if (holder == 0) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
     char byte = 0;
-    close(release[1]);
-    if (fd < 0 || lockf(fd, F_LOCK, 0) != 0 || write(ready[1], &byte, 1) != 1) _exit(1);
-    _exit(read(release[0], &byte, 1) >= 0 ? 0 : 1);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0 || lockf(fd, F_LOCK, 0) != 0 || write(ready[1], &byte, 1) != 1 ||
+        read(release[0], &byte, 1) != 1) {
+      _exit(1);
+    }
+    _exit(root.exec("insert into eventlogcache(context) values('held');") == SQLITE_OK ? 0 : 2);
   }
-  close(ready[1]);
-  close(release[0]);
   char byte = 0;
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
-
-  std::string err_path = sandbox.root() + "/stderr";
-  int saved_err = dup(2);
-  int err_file = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  dup2(err_file, 2);
-  auto err = [&] {
-    std::ifstream in(err_path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  openlog("dbtest", LOG_PERROR, LOG_DAEMON);
-  int saved_mask = setlogmask(LOG_MASK(LOG_WARNING));
+  const int saved_stderr = dup(2), log = open(root.path("log").c_str(), O_WRONLY | O_CREAT, 0644);
+  dup2(log, 2);
+  openlog("dbtest", LOG_PERROR, LOG_USER);
+  const int saved_mask = setlogmask(LOG_MASK(LOG_WARNING));
   db_set_lock_wait_report(50);
-  int fd = -1;
-  std::thread waiter([&] { fd = db_lock(path.c_str()); });
-  bool reported = false;
-  for (int i = 0; i < 9000 && !reported; ++i) {
-    reported = err().find("has waited") != std::string::npos;
-    if (!reported) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  close(release[1]);
+  db_set_stdout_traces(false);
+  EventLogCacheRow *rows = nullptr;
+  int count = 0, result = -9;
+  std::thread waiter([&] { result = eventlogcache_get_all(&rows, &count); });
+  const bool reported =
+      sandbox_wait_until([&] { return root.read("log").find("has waited") != std::string::npos; });
+  EXPECT_EQ(write(release[1], &byte, 1), 1);
   waiter.join();
+  setlogmask(LOG_MASK(LOG_ERR));
+  {
+    SandboxRoot empty(false);
+    sqlite3 *connection = nullptr;
+    EXPECT_EQ(db_open(utils_path(paths::kEventsDb).c_str(), &connection), SQLITE_CANTOPEN);
+    EXPECT_EQ(connection, nullptr);
+  }
+  db_set_stdout_traces(true);
   db_set_lock_wait_report(0);
   setlogmask(saved_mask);
+  openlog(nullptr, 0, LOG_USER);  // no more copies on stderr
   closelog();
-  dup2(saved_err, 2);
-  close(saved_err);
-  close(err_file);
-  close(ready[0]);
-  waitpid(holder, nullptr, 0);
-
+  dup2(saved_stderr, 2);
+  close(saved_stderr);
+  close(log);
+  int status = -1;
+  waitpid(holder, &status, 0);
   EXPECT_TRUE(reported);
-  // Each line, then its syslog copy.
-  const std::string self = "db_core_test[" + std::to_string(getpid()) + "] ";
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(result, 0);
+  ASSERT_EQ(count, 1);
+  EXPECT_STREQ(rows[0].context, "held");
+  utils_free(&rows);
   std::vector<std::string> lines;
-  std::istringstream in(err());
+  std::istringstream in(root.read("log"));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 4u) << err();
-  EXPECT_EQ(lines[1], "dbtest: " + lines[0]);
-  EXPECT_EQ(lines[3], "dbtest: " + lines[2]);
+  ASSERT_EQ(lines.size(), 5u) << root.read("log");
+  const std::string self = "db_core_test[" + std::to_string(getpid()) + "] ";
   EXPECT_EQ(lines[0].rfind(self + "has waited ", 0), 0u) << lines[0];
   EXPECT_NE(
       lines[0].find(" s for the lock file " + path + " held by process " + std::to_string(holder)),
       std::string::npos)
       << lines[0];
+  EXPECT_EQ(lines[1], "dbtest: " + lines[0]);
   EXPECT_EQ(lines[2].rfind(self + "got the lock file " + path + " after ", 0), 0u) << lines[2];
-  EXPECT_FALSE(other_process_can_lock(path));
-  EXPECT_EQ(db_unlock(fd), 0);
+  EXPECT_EQ(lines[3], "dbtest: " + lines[2]);
+  EXPECT_EQ(lines[4].rfind("dbtest: open database ", 0), 0u) << lines[4];
+  EXPECT_NE(lines[4].find("/etc/events.sqlite3 : unable to open database file"), std::string::npos);
 }
 
-TEST(DbOpen, MissingDirectoryFailsWithItsMessage) {
-  DbSandbox sandbox(false);
-  std::string path = sandbox.path(paths::kEventsDb);
-  sqlite3 *connection = reinterpret_cast<sqlite3 *>(&sandbox);
-  CaptureStdout();
-  int result = db_open(path.c_str(), &connection);
-  std::string out = GetCapturedStdout();
-  EXPECT_EQ(result, SQLITE_CANTOPEN);
-  EXPECT_EQ(connection, nullptr);
-  EXPECT_EQ(out, "open database " + path + " : unable to open database file\n");
-  EXPECT_EQ(db_close(nullptr), 0);
-}
-
-// The same text goes to the system log at LOG_ERR: LOG_PERROR copies what
-// the mask lets through to stderr.
-TEST(DbOpen, FailureIsLoggedAsAnError) {
-  DbSandbox sandbox(false);
-  std::string path = sandbox.path(paths::kEventsDb);
-  const std::string message = "open database " + path + " : unable to open database file\n";
-  openlog("dbtest", LOG_PERROR, LOG_DAEMON);
-  int saved_mask = setlogmask(LOG_MASK(LOG_ERR));
+TEST(DbCore, QueriesAndCells) {
+  SandboxRoot root;
+  ASSERT_EQ(root.exec("create table t(a, b); insert into t values('one', NULL), ('two', '0123');"),
+            SQLITE_OK);
   sqlite3 *connection = nullptr;
+  ASSERT_EQ(db_open(utils_path(paths::kEventsDb).c_str(), &connection), SQLITE_OK);
+  DbQuery *query = nullptr;
+  int rows = 0;
   CaptureStdout();
-  CaptureStderr();
-  db_open(path.c_str(), &connection);
-  std::string logged = GetCapturedStderr();
-  setlogmask(LOG_MASK(LOG_WARNING) | LOG_MASK(LOG_INFO) | LOG_MASK(LOG_DEBUG));
-  CaptureStderr();
-  db_open(path.c_str(), &connection);
-  std::string other_levels = GetCapturedStderr();
-  GetCapturedStdout();
-  setlogmask(saved_mask);
-  closelog();
-  EXPECT_EQ(logged, "dbtest: " + message);
-  EXPECT_EQ(other_levels, "");
-}
-
-TEST(DbOpen, DatabaseDescriptorsAreCloseOnExec) {
-  DbSandbox sandbox;
-  sandbox.create_event_tables();
-  sqlite3 *connection = nullptr;
-  ASSERT_EQ(db_open(sandbox.path(paths::kEventsDb).c_str(), &connection), SQLITE_OK);
-  // The file is opened lazily; a statement makes SQLite open it.
+  ASSERT_EQ(db_query(connection, "select a,b from t order by rowid;", &query, &rows), SQLITE_OK);
+  EXPECT_EQ(GetCapturedStdout(), "query:select a,b from t order by rowid;\n");
+  ASSERT_NE(query, nullptr);
+  EXPECT_EQ(rows, 2);
+  char a[4] = {}, b[5] = "keep";
+  EXPECT_EQ(db_get_value(query, 0, a, sizeof a), 0);
+  EXPECT_EQ(db_get_value(query, 1, b, sizeof b), 0);
+  EXPECT_STREQ(a, "one");
+  EXPECT_STREQ(b, "keep");  // a NULL cell
+  EXPECT_EQ(db_next_row(query), 0);
+  EXPECT_EQ(db_get_value(query, 1, b, sizeof b), 0);
+  EXPECT_STREQ(b, "0123");
+  EXPECT_EQ(db_get_value(query, 1, a, sizeof a), 0);
+  EXPECT_STREQ(a, "012");  // cut to the width
+  EXPECT_EQ(db_get_value(query, 2, a, sizeof a), -1);
+  char *copy = nullptr;
+  EXPECT_EQ(db_get_value_dup(query, 1, &copy), 0);
+  EXPECT_STREQ(copy, "0123");
+  utils_free(&copy);
+  EXPECT_EQ(db_next_row(query), 1);  // no row after the last
+  EXPECT_EQ(db_free_result(query), 0);
   CaptureStdout();
-  EXPECT_EQ(db_exec(connection, "begin; delete from eventlog;"), SQLITE_OK);
-  GetCapturedStdout();
-  std::vector<int> open_files = descriptors_of(sandbox.root());
-  EXPECT_GE(open_files.size(), 2u);  // database and journal
-  for (int fd : open_files) EXPECT_TRUE(close_on_exec(fd)) << fd;
-  CaptureStdout();
-  db_exec(connection, "rollback;");
-  GetCapturedStdout();
+  EXPECT_EQ(db_query(connection, "select a from nowhere;", &query, &rows), SQLITE_ERROR);
+  EXPECT_EQ(GetCapturedStdout(),
+            "query:select a from nowhere;\n"
+            "&&&&&&&&&& excute sql select a from nowhere; : no such table: nowhere\n");
+  EXPECT_EQ(query, nullptr);
+  db_set_stdout_traces(false);
+  EXPECT_EQ(db_query(connection, "select a from t where a='x';", &query, &rows), SQLITE_OK);
+  EXPECT_EQ(query, nullptr);
+  EXPECT_EQ(rows, 0);
+  db_set_stdout_traces(true);
   db_close(connection);
 }
 
-TEST_F(DbCore, QueryHoldsTheWholeResultAndWalksIt) {
-  DbQuery *result = nullptr;
-  int rows = 0;
-  ASSERT_EQ(query("select a,b from t order by rowid;", &result, &rows), 0);
-  EXPECT_EQ(trace_, "query:select a,b from t order by rowid;\n");
-  ASSERT_NE(result, nullptr);
-  EXPECT_EQ(rows, 3);
-  EXPECT_EQ(result->rows, 3);
-  EXPECT_EQ(result->columns, 2);
-  EXPECT_EQ(result->cursor, 1);
-  EXPECT_EQ(result->connection, connection_);
-
-  char a[16] = {};
-  char b[16] = "untouched";
-  EXPECT_EQ(db_get_value(result, 0, a, sizeof a), 0);
-  EXPECT_EQ(db_get_value(result, 1, b, sizeof b), 0);
-  EXPECT_STREQ(a, "one");
-  EXPECT_STREQ(b, "untouched");  // NULL cell
-
-  EXPECT_EQ(db_next_row(result), 0);
-  EXPECT_EQ(db_get_value(result, 1, b, sizeof b), 0);
-  EXPECT_STREQ(b, "second");
-  EXPECT_EQ(db_next_row(result), 0);
-  char cut[5] = {};
-  EXPECT_EQ(db_get_value(result, 1, cut, sizeof cut), 0);
-  EXPECT_STREQ(cut, "0123");
-  char exact[11] = {};
-  EXPECT_EQ(db_get_value(result, 1, exact, sizeof exact), 0);
-  EXPECT_STREQ(exact, "0123456789");
-
-  EXPECT_EQ(db_next_row(result), 1);
-  EXPECT_EQ(result->cursor, 3);
-  EXPECT_EQ(db_get_value(result, 2, a, sizeof a), -1);  // outside the result
-  EXPECT_EQ(db_free_result(result), 0);
-}
-
-TEST_F(DbCore, QueryWithoutRowsOrFailingGivesNoResult) {
-  DbQuery *result = reinterpret_cast<DbQuery *>(this);
-  int rows = -1;
-  EXPECT_EQ(query("select a from t where a='none';", &result, &rows), 0);
-  EXPECT_EQ(result, nullptr);
-  EXPECT_EQ(rows, 0);
-
-  EXPECT_EQ(query("select a from nowhere;", &result, &rows), SQLITE_ERROR);
-  EXPECT_EQ(result, nullptr);
-  EXPECT_EQ(trace_,
-            "query:select a from nowhere;\n"
-            "&&&&&&&&&& excute sql select a from nowhere; : no such "
-            "table: nowhere\n");
-}
-
-TEST_F(DbCore, QueryAndExecRejectMissingArguments) {
-  DbQuery *result = nullptr;
-  int rows = 0;
-  CaptureStderr();
-  EXPECT_EQ(db_query(nullptr, "select 1;", &result, &rows), -1);
-  EXPECT_EQ(db_query(connection_, nullptr, &result, &rows), -1);
-  EXPECT_EQ(db_query(connection_, "select 1;", &result, nullptr), -1);
-  EXPECT_EQ(GetCapturedStderr(),
-            "mysql execute param is invalid\n"
-            "mysql execute param is invalid\n"
-            "mysql execute param is invalid\n");
-  EXPECT_EQ(db_exec(nullptr, "select 1;"), -1);
-  EXPECT_EQ(db_exec(connection_, nullptr), -1);
-}
-
-TEST_F(DbCore, ExecRunsEveryStatementAndReportsErrors) {
-  CaptureStdout();
-  int result = db_exec(connection_,
-                       "insert into t values('four', NULL);"
-                       "insert into t values('five', NULL);");
-  EXPECT_EQ(GetCapturedStdout(),
-            "~~~~~~~~ excute: insert into t values('four', NULL);"
-            "insert into t values('five', NULL);\n");
-  EXPECT_EQ(result, SQLITE_OK);
-  EXPECT_EQ(sandbox_.value("select count(*) from t;"), "5");
-
-  CaptureStdout();
-  CaptureStderr();
-  result = db_exec(connection_, "insert into missing values(1);");
-  std::string err = GetCapturedStderr();
-  GetCapturedStdout();
-  EXPECT_EQ(result, SQLITE_ERROR);
-  EXPECT_EQ(err, "error:no such table: missing\n");
-}
-
-TEST_F(DbCore, CellOperationsWithoutResult) {
-  DbQuery empty{};
-  char buffer[8] = "keep";
-  char *text = nullptr;
-  CaptureStderr();
-  EXPECT_EQ(db_get_value(&empty, 0, buffer, sizeof buffer), -1);
-  EXPECT_EQ(db_get_value(nullptr, 0, buffer, sizeof buffer), -1);
-  EXPECT_EQ(db_get_value_dup(&empty, 0, &text), -1);
-  EXPECT_EQ(GetCapturedStderr(), "have no res!\nhave no res!\nhave no res\n");
-  EXPECT_STREQ(buffer, "keep");
-  EXPECT_EQ(text, nullptr);
-  EXPECT_EQ(db_next_row(nullptr), -1);
-  EXPECT_EQ(db_free_result(nullptr), -1);
-}
-
-TEST_F(DbCore, GetValueDupCopiesTheWholeCell) {
-  ASSERT_EQ(sandbox_.exec("insert into t values('" + std::string(3000, 'x') + "', NULL);"),
-            SQLITE_OK);
-  DbQuery *result = nullptr;
-  int rows = 0;
-  ASSERT_EQ(query("select a,b from t where length(a) > 100;", &result, &rows), 0);
-  ASSERT_NE(result, nullptr);
-  char *text = nullptr;
-  EXPECT_EQ(db_get_value_dup(result, 0, &text), 0);
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ(std::string(text), std::string(3000, 'x'));
-  char *null_cell = nullptr;
-  EXPECT_EQ(db_get_value_dup(result, 1, &null_cell), 0);
-  EXPECT_EQ(null_cell, nullptr);
-  utils_free(&text);
-  db_free_result(result);
-}
-
-TEST_F(DbCore, OneRowResultStaysOnItsRow) {
-  DbQuery *result = nullptr;
-  int rows = 0;
-  ASSERT_EQ(query("select a from t where a='two';", &result, &rows), 0);
-  ASSERT_NE(result, nullptr);
-  EXPECT_EQ(db_next_row(result), 1);
-  EXPECT_EQ(result->cursor, 1);
-  db_free_result(result);
-}
-
-TEST(DbHandle, LifeCycle) {
-  DbSandbox sandbox;
-  std::string lock = sandbox.path(paths::kDbLock);
-  std::string db = sandbox.path(paths::kEventsDb);
-  DbHandle *fresh = db_handle_new(lock.c_str(), db.c_str());
-  ASSERT_NE(fresh, nullptr);
-  EXPECT_EQ(fresh->lock_fd, -1);
-  EXPECT_EQ(fresh->connection, nullptr);
-  EXPECT_EQ(fresh->query, nullptr);
-  EXPECT_EQ(fresh->statement, nullptr);
-  EXPECT_STREQ(fresh->lock_path, lock.c_str());
-  EXPECT_STREQ(fresh->db_path, db.c_str());
-  db_handle_destroy(&fresh);
-  EXPECT_EQ(fresh, nullptr);
-  db_handle_destroy(&fresh);
-
-  CaptureStdout();
+TEST(DbCore, HandleLifeCycle) {
+  SandboxRoot root;
+  const std::string lock = utils_path(paths::kDbLock), db = utils_path(paths::kEventsDb);
+  db_set_stdout_traces(false);
   DbHandle *handle = db_handle_open(lock.c_str(), db.c_str());
   ASSERT_NE(handle, nullptr);
-  EXPECT_GE(handle->lock_fd, 0);
   EXPECT_FALSE(other_process_can_lock(lock));
-
-  const char *sql = db_handle_set_sql(handle,
-                                      "create table h(v text); insert into h values('7');"
-                                      "insert into h values('9');");
-  EXPECT_EQ(sql, handle->statement);
+  db_handle_set_sql(handle, "create table h(v); insert into h values('7'),('9');");
   EXPECT_EQ(db_handle_exec(handle), SQLITE_OK);
   db_handle_set_sql(handle, "select count(*) from h;");
   EXPECT_EQ(db_handle_count(handle), 2);
+  db_handle_set_sql(handle, "select v from h where v='0';");
+  EXPECT_EQ(db_handle_query(handle), -2);
+  EXPECT_EQ(db_handle_count(handle), -1);
   db_handle_set_sql(handle, "select v from h order by v;");
   EXPECT_EQ(db_handle_query(handle), 0);
   EXPECT_EQ(handle->rows, 2);
-  char value[4] = {};
-  db_get_value(handle->query, 0, value, sizeof value);
-  EXPECT_STREQ(value, "7");
   EXPECT_EQ(db_handle_reset(handle), 0);
-  EXPECT_EQ(handle->query, nullptr);
   EXPECT_EQ(handle->statement, nullptr);
-
-  db_handle_set_sql(handle, "select v from h where v='none';");
-  EXPECT_EQ(db_handle_query(handle), -2);
-  EXPECT_EQ(db_handle_count(handle), -1);
-  db_handle_set_sql(handle, "select v from missing;");
-  EXPECT_EQ(db_handle_query(handle), -2);
-
   EXPECT_EQ(db_handle_close(handle), 0);
-  EXPECT_EQ(handle->lock_fd, -1);
-  EXPECT_EQ(handle->connection, nullptr);
   EXPECT_TRUE(other_process_can_lock(lock));
   db_handle_destroy(&handle);
-  GetCapturedStdout();
   EXPECT_EQ(handle, nullptr);
+  SandboxRoot empty(false);
+  EXPECT_EQ(db_handle_open(lock.c_str(), utils_path(paths::kEventsDb).c_str()), nullptr);
+  db_set_stdout_traces(true);
 }
 
-TEST(DbHandle, OpenFailsForAMissingDirectory) {
-  DbSandbox sandbox(false);
-  CaptureStdout();
-  DbHandle *handle =
-      db_handle_open(sandbox.path(paths::kDbLock).c_str(), sandbox.path(paths::kEventsDb).c_str());
-  GetCapturedStdout();
-  EXPECT_EQ(handle, nullptr);
+struct RouteRow {
+  char name[8];
+  int32_t metric;
+  char gateway[16];
+};
+constexpr DbLayout kRoute{
+    "select name,metric,gateway from route",
+    {ALERTMILL_DB_TEXT(RouteRow, name), ALERTMILL_DB_INTEGER(RouteRow, metric),
+     ALERTMILL_DB_TEXT(RouteRow, gateway)}};
+constexpr DbLayout kNowhere{"select name,metric,gateway from nowhere", kRoute};
+struct BigRow {
+  char text[4096];
+};
+constexpr DbLayout kBig{"select text from (select 'x' as text)", {ALERTMILL_DB_TEXT(BigRow, text)}};
+
+// A layout compiles only when its select names its fields' columns, in order.
+constexpr bool names_route(const char *select) {
+  return db_detail::selects_columns(select, &kRoute.field(0), 3);
+}
+static_assert(names_route("SELECT Name , metric,\tgateway  FROM route"));
+static_assert(!names_route("select metric,name,gateway from route"));
+static_assert(!names_route("select name,metric from route"));
+static_assert(!names_route("select name,metric,gateway,x from route"));
+static_assert(!names_route("select names,metric,gateway from route"));
+static_assert(!names_route("select name,metric,gateway from t%s"));
+
+// A '%s' between quotes is a text value, its quotes doubled; the statement
+// is never cut: one that does not fit is not made at all.
+TEST(DbAccessor, Statements) {
+  DbStatement<12> sql;
+  EXPECT_STREQ(sql.format("%d %s", 3, "a'b"), "3 a'b");
+  EXPECT_STREQ(sql.format("id='%s';", "123'"), "id='123''';");  // 11 characters
+  CaptureStderr();
+  EXPECT_EQ(sql.format("id='%s';", "1234'"), nullptr);
+  EXPECT_EQ(GetCapturedStderr(),
+            "statement of 12 characters does not fit its 12-byte buffer, not run: id='%s';\n");
+  EXPECT_EQ(sql.c_str(), nullptr);
+}
+
+TEST(DbAccessor, ReadsWritesAndResultSchemes) {
+  SandboxRoot root;
+  ASSERT_EQ(root.exec("create table route(name, metric, gateway); insert into route values"
+                      "('lan-default','20','192.168.100.254'),('r1',NULL,NULL),('r2','3s','g');"),
+            SQLITE_OK);
+  db_set_stdout_traces(false);
+  constexpr DbResults kCustom{-11, -12, -13, -14, -15};
+  RouteRow *rows = nullptr;
+  int count = 0;
+  ASSERT_EQ(db_read_row(&rows, db_select<64>(kRoute, " order by rowid;")), 0);
+  EXPECT_STREQ(rows->name, "lan-def");
+  EXPECT_EQ(rows->metric, 20);
+  EXPECT_STREQ(rows->gateway, "192.168.100.254");
+  utils_free(&rows);
+  // A count above the rows found leaves the records after them empty.
+  ASSERT_EQ(db_read_list(&rows, &count, "select 4;", db_select<64>(kRoute, " order by name;")), 0);
+  ASSERT_EQ(count, 4);
+  EXPECT_EQ(std::string(rows[1].name) + rows[1].gateway + rows[3].name, "r1");
+  EXPECT_EQ(rows[1].metric + rows[2].metric, 3);
+  utils_free(&rows);
+  ASSERT_EQ(db_read_upto(&rows, &count, 2, kRoute), 0);
+  EXPECT_EQ(count, 2);
+  utils_free(&rows);
+  EXPECT_EQ(db_read_row(&rows, db_select<64>(kRoute, " where name='x';"), kCustom), -14);
+  EXPECT_EQ(rows, nullptr);
+  EXPECT_EQ(db_read_list(&rows, &count, "select count(*) from nowhere;", kRoute, kCustom), -12);
+  EXPECT_EQ(db_read_list(&rows, &count, "select 0;", kRoute, kCustom), -13);
+  EXPECT_EQ(db_read_list(&rows, &count, "select 2;", kNowhere, kCustom), -14);
+  EXPECT_EQ(db_read_upto(&rows, &count, 128, kNowhere, kCustom), -14);
+  BigRow *big = nullptr;  // more records than one allocation holds
+  EXPECT_EQ(db_read_list(&big, &count, "select 9999999;", kBig, kCustom), -15);
+  EXPECT_EQ(db_write("delete from route where name='r2';"), SQLITE_OK);
+  EXPECT_EQ(db_write("delete from nowhere;"), SQLITE_ERROR);
+  EXPECT_EQ(db_write("delete from nowhere;", kDbBlindWriteResults), 0);
+  EXPECT_EQ(db_test("select * from route where name='x'"), 1);
+  EXPECT_EQ(db_test("select * from nowhere"), 0);
+  EXPECT_EQ(db_count("select count(*) from route;", &count), 0);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(db_count("select count(*) from nowhere;", &count), -2);
+  SandboxRoot empty(false);
+  EXPECT_EQ(db_read_row(&rows, kRoute, kCustom), -11);
+  EXPECT_EQ(db_write("delete from route;", {-3, false}), -3);
+  EXPECT_EQ(db_test("select 1", -1), -1);
+  EXPECT_EQ(db_count("select 1", &count), -1);
+  db_set_stdout_traces(true);
+}
+
+// Several steps on one connection; a read-only session neither makes a
+// missing database nor changes one.
+TEST(DbAccessor, Sessions) {
+  SandboxRoot root;
+  db_set_stdout_traces(false);
+  {
+    DbSession reader(nullptr, DbAccess::kReadOnly);
+    EXPECT_FALSE(reader.is_open());
+  }
+  EXPECT_FALSE(root.exists("etc/events.sqlite3"));
+  DbSession session;
+  ASSERT_TRUE(session.is_open());
+  EXPECT_EQ(session.exec("create table t(v); insert into t values(1);"), SQLITE_OK);
+  EXPECT_TRUE(session.found("select v from t;"));
+  EXPECT_FALSE(session.found("select v from t where v=2;"));
+  int count = 0;
+  EXPECT_EQ(session.count("select count(*) from t;", &count), 0);
+  EXPECT_EQ(count, 1);
+  DbSession reader(nullptr, DbAccess::kReadOnly);
+  EXPECT_EQ(reader.exec("delete from t;"), SQLITE_READONLY);
+  db_set_stdout_traces(true);
+}
+
+// Fills a text field to its width with quotes, which a statement doubles.
+template <size_t N>
+void quotes(char (&field)[N]) {
+  memset(field, '\'', N - 1);
+  field[N - 1] = '\0';
+}
+
+// Every statement with a WHERE clause whose values can outgrow its buffer,
+// at its worst: text fields full of quotes, free texts longer than any
+// buffer. Cut, such a statement could end right after a closing quote and
+// run without the rest of its WHERE clause (staticroute_set rewrote every
+// route); it must not run at all. Statements of integers only, and
+// eventlist_set_latestthreshold, fwipblacklist_exists, usermanagement_set
+// and loginmanage_set with their bounded fields, fit at their worst.
+TEST(DbAccessor, StatementsThatDoNotFitNeverRun) {
+  SandboxRoot root;
+  ASSERT_EQ(root.exec("create table staticroute(id,destination,subnet,gateway,metric,iface,"
+                      "description); insert into staticroute values(1,'a','b','c','1','lan','x');"),
+            SQLITE_OK);
+  const std::string longest(2100, '\'');
+  const char *text = longest.c_str();
+  StaticRouteRow route;
+  SysDataLocationRow location;
+  quotes(route.id), quotes(route.destination), quotes(route.subnet), quotes(route.gateway);
+  quotes(route.metric), quotes(route.iface), quotes(route.description);
+  quotes(location.storagetype), quotes(location.storageslotid);
+  EventListRow *definition = nullptr;
+  EventLogCacheRow *pending = nullptr;
+  EventLogRow *logged = nullptr;
+  SysDataLocationRow *located = nullptr;
+  DatabaseGrantRow *grant = nullptr;
+  UserManagementRow *user = nullptr;
+  LoginManageRow *login = nullptr;
+  UserPermissionsRow *permissions = nullptr;
+  UserPermissionRow permission{};
+  int count = 0;
+  const std::pair<std::function<int()>, int> cases[] = {
+      {[&] { return eventlist_get(&definition, text); }, -2},
+      {[&] { return eventlog_get(&logged, text); }, -2},
+      {[&] { return eventlogcache_get(text, &pending); }, -2},
+      {[&] { return eventlogcache_exists(text); }, 0},
+      {[&] { return eventlogcache_set_notifyflag(text, 7); }, SQLITE_TOOBIG},
+      {[&] { return eventlogcache_delete(text); }, SQLITE_TOOBIG},
+      {[&] { return sysdatalocation_get(&located, text); }, -2},
+      {[&] { return databasegrant_get(&grant, text); }, -2},
+      {[&] { return usermanagement_get_by_username(&user, text); }, -2},
+      {[&] { return usermanagement_get_by_email(&user, text); }, -2},
+      {[&] { return loginmanage_get(&login, text); }, -2},
+      {[&] { return usermanagement_get_permissions(&permissions, text); }, -2},
+      {[&] { return user_permission_get(&permission, text); }, -2},
+      {[&] { return staticroute_count_same(&route, &count); }, -2},
+      {[&] { return table_count("staticroute", text, &count); }, -2},
+      {[&] { return forgetpwd_check(text, "1"); }, 0},
+      {[&] { return forgetpwd_exists(text); }, 0},
+      {[&] { return loginmanage_exists(text); }, 0},
+      {[&] { return loginmanage_locked(text); }, 0},
+      {[&] { return staticroute_set(&route); }, -1},
+      {[&] { return forgetpwd_delete(text); }, -1},
+      {[&] { return loginmanage_delete(text); }, -1},
+      {[&] { return sysdatalocation_set(&location, text); }, SQLITE_TOOBIG},
+  };
+  const auto routes = root.rows("select * from staticroute;");
+  int row = 0;
+  for (const auto &[call, expected] : cases) {
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_EQ(call(), expected) << "case " << row;
+    EXPECT_EQ(GetCapturedStdout(), "") << "case " << row;  // no query, no statement
+    EXPECT_NE(GetCapturedStderr().find("does not fit its"), std::string::npos) << "case " << row;
+    EXPECT_STREQ(db_last_error(), "statement longer than its buffer, not run") << "case " << row++;
+  }
+  EXPECT_EQ(root.rows("select * from staticroute;"), routes);
 }
 
 }  // namespace

@@ -1,0 +1,585 @@
+// The configuration and event tables on sandbox databases.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "db/db.h"
+#include "tests/support/sandbox_root.h"
+#include "utils/alloc.h"
+#include "utils/paths.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+using Table = std::vector<Texts>;
+
+// A record's fields in order: records are zero-filled char arrays, so with
+// every cell non-empty its non-empty NUL-separated texts are its fields.
+template <typename Row>
+Texts fields(const Row &row, size_t size = sizeof(Row)) {
+  Texts texts;
+  for (size_t at = 0; at < size; ++at) {
+    const char *text = reinterpret_cast<const char *>(&row) + at;
+    if (*text == '\0') continue;
+    texts.emplace_back(text, strnlen(text, size - at));
+    at += texts.back().size();
+  }
+  return texts;
+}
+Texts fields(const DhcpServerRow &row) {
+  Texts texts = fields(row, offsetof(DhcpServerRow, default_leasetime));
+  texts.push_back(std::to_string(row.default_leasetime));
+  texts.push_back(std::to_string(row.max_leasetime));
+  return texts;
+}
+
+// A read: its result, and its records' fields in *texts.
+using Read = std::function<int(Texts *texts)>;
+
+template <typename Row, typename... Args>
+Read one(int (*get)(Row **, Args...), Args... args) {
+  return [=](Texts *texts) {
+    Row *row = nullptr;
+    const int result = get(&row, args...);
+    *texts = row != nullptr ? fields(*row) : Texts{};
+    utils_free(&row);
+    return result;
+  };
+}
+
+template <typename Row, typename... Args>
+Read all(int (*get)(Row **, int *, Args...), Args... args) {
+  return [=](Texts *texts) {
+    Row *rows = nullptr;
+    int count = 0;
+    const int result = get(&rows, &count, args...);
+    texts->clear();
+    for (int i = 0; rows != nullptr && i < count; ++i) {
+      const Texts more = fields(rows[i]);
+      texts->insert(texts->end(), more.begin(), more.end());
+    }
+    utils_free(&rows);
+    return result;
+  };
+}
+
+// Each test has a root with the event tables; traces stay off but where a
+// test reads them.
+class Tables : public testing::Test {
+ protected:
+  void SetUp() override {
+    db_set_stdout_traces(false);
+    root_.create_event_tables();
+  }
+  void TearDown() override { db_set_stdout_traces(true); }
+  SandboxRoot root_;
+};
+
+// The stdout traces of an operation that gives expected.
+std::string traced(const std::function<int()> &operation, int expected) {
+  db_set_stdout_traces(true);
+  CaptureStdout();
+  EXPECT_EQ(operation(), expected);
+  db_set_stdout_traces(false);
+  return GetCapturedStdout();
+}
+
+// What a read gives with one row, with an empty table, without the table,
+// and when the database does not open.
+struct Results {
+  int row, empty, missing, unopened;
+};
+constexpr Results kRow{0, -2, -2, -1}, kList{0, -3, -2, -1};
+
+struct TableRead {
+  // "table:column,...": the table is made of these columns and one row in
+  // which each cell holds its column's name, or the text after a '=', and
+  // they are listed in the order of the record's fields.
+  std::string columns;
+  Read read;
+  Results results;
+  const char *setup = "";  // SQL run after the table is made
+};
+
+// Every read of a configuration or event table: each field holds the start
+// (its width allows no more) of its own column's cell, so a swapped, shifted
+// or missing column shows.
+TEST_F(Tables, EveryReadFillsEachFieldFromItsOwnColumn) {
+  const TableRead reads[] = {
+      {"dhcpserver:enable,routers,subnetmask,dns1,dns2,ipfrom,ipto,ntpserver,tftpserver,"
+       "default_leasetime=86400,max_leasetime=3600s",
+       one(dhcpserver_get), kRow},
+      {"mailboxsetting:email,secret,smtpserver,port,usessl,fromlineoverride,root,rewritedomain,"
+       "pop3server,pop3port,pop3interval,pop3delemail,sendername,needauth",
+       one(mailboxsetting_get), kRow},
+      {"ddnssetting:enableddns,domain,username,password,freednshash,ddnsserver",
+       one(ddnssetting_get), kRow},
+      {"dateandtime:timezone,enabledst,enablentp,ntpserver", one(dateandtime_get), kRow},
+      {"networkservice:enablessh,sshport,enableftp,ftpport,enabletftp,tftpport,httpscert,"
+       "webprotocol,webport,redirecturl,webexpiretime,extloginmode,emlloginmode",
+       one(networkservice_get), kRow},
+      {"l2tpsetting:type,enable,serveraddr,port,username,password,maxmtu,maxmru,useprofile",
+       one(l2tpsetting_get), kRow},
+      {"openvpnsetting:type,serveraddr,serverport,protocol,device,username,password,encryption,"
+       "compression,proxyserver,proxyport,enable,useprofile,tlsauth,cacrt,clientcrt,clientkey,"
+       "takey,tarname",
+       one(openvpnsetting_get),
+       {0, -1, -1, -1}},
+      {"ipsecsetting:type,enable,negotiation,verification,encryption,dhgroup,authentimodle,"
+       "privatekey,sharekey,leftkey,rightkey,ikelifetime,dpdenable,dpdchktimes,dpdretrycount,"
+       "dpdtimeout,remoteip,remotesubnet,safeprotocol,espverify,espencryption,pfsenable,"
+       "ipseclifetime,localid,remoteid,useprofile",
+       one(ipsecsetting_get), kRow},
+      {"basicnetwork:hostname,mode,gwnic", one(basicnetwork_get), kRow},
+      {"fwgeneral:enable,disableping,dropall", one(fwgeneral_get), kRow},
+      {"sysdatalocation:id,datatype,storagetype,storageslotid",
+       one(sysdatalocation_get, "datatype"), kRow},
+      {"sysautoclean:maxnumberlog,keeplogday", one(sysautoclean_get), kRow},
+      {"firmwareupgrade:autoupgrademode,autoupgradeweek,autoupgradehour", one(firmwareupgrade_get),
+       kRow},
+      {"syslog:syslogmode", one(syslogmode_get), kRow},
+      {"databasegrant:id,username,password,host", one(databasegrant_get, "id"), kRow},
+      {"databasegrant:id,username,password,host", one(databasegrant_get_last), kRow},
+      // MySQL's "binary": SQLite refuses the select, and a failed open reads -2 too.
+      {"usermanagement:username,email",
+       one(usermanagement_get_by_username, "username"),
+       {-2, -2, -2, -2}},
+      {"usermanagement:username,email",
+       one(usermanagement_get_by_email, "email"),
+       {-2, -2, -2, -2}},
+      {"loginmanage:remoteip,trytimes,date,state", one(loginmanage_get, "remoteip"), kRow},
+      {"usermanagement:username" ALERTMILL_SUMMARY_PERMISSIONS(ALERTMILL_PERMISSION_COLUMN),
+       one(usermanagement_get_permissions, "username"), kRow},
+      {"appsetting:autoupgradeweek,autoupgradehour", one(appsetting_get), kRow},
+      {"hoststandby:enable,mode,hostname,ipaddress,authkeys,vipaddress,vnetmask,pingnodes,"
+       "keepalive,deadtime,reboottime,synctime,hbudpport,stoption,syncuser,syncpass",
+       one(hoststandby_get), kRow},
+      {"sharesetting:enable,sharename,username,password,enabledelete", one(sharesetting_get), kRow},
+      {"backupschedule:enable,backuptime,storagetype,backupmaxnumber,backupidx,prefixfile,"
+       "storagetypeid,setbackuptime",
+       one(backupschedule_get), kRow},
+      {"staticroute:id,destination,subnet,gateway,metric,iface,description",
+       all(staticroute_get_all), kList},
+      {"storage:id,name,enable,host,sharename,username,password", all(storage_get_all), kList},
+      {"nicsetting:id,iface,type,ipaddress,netmask,gateway,dns1,dns2,ipaddress2,netmask2,"
+       "pppoeusername,pppoepassword,enablevlan,vlanid,vlanpriority",
+       all(nicsetting_get_all), kList},
+      {"fwcommonrule:id,pos,rulename,fwdescribe,protocol,port,ip,mac,action",
+       all(fwcommonrule_get_all), kList},
+      {"fwipblacklistrule:id,rulename,type,port,protocol,packets,fwinterval",
+       all(fwipblacklistrule_get_all), kList},
+      {"fwipblacklist:id,datetime,protocol,srcip,dstport,interface,macaddr,sourceflag",
+       all(fwipblacklist_get_all), kList},
+      {"eventcontact:id,contact,extensionid,enableemail,enablesms,enablemobile,enableextension,"
+       "enablewechat,email,mobileprefix,mobile,wechat",
+       all(eventcontact_get_all), kList},
+      {"sysdatalocation:id,datatype,storagetype,storageslotid", all(sysdatalocation_get_all),
+       kList},
+      // Installed applications only.
+      {"appcenter:app,autoupgrade", all(appcenter_get_all), kList,
+       "alter table appcenter add type default 1; alter table appcenter add localversion default "
+       "'1.2.0'; insert into appcenter values('a','a',2,'3.0'),('b','b',1,'0.0.0'),"
+       "('c','c',1,''),('d','d',1,NULL);"},
+      {"webprivilege:id,name,frame,privilege,level1,level2,level3,privilegetab",
+       all(webprivilege_get_all, 0, 0, 0),
+       {0, -4, -4, -1}},
+      {std::string("usermanagement:") + (kAllPermissionColumns + 1),
+       [](Texts *texts) {
+         UserPermissionRow permission{};
+         int result = user_permission_get(&permission, "u");
+         *texts = fields(permission);
+         return result;
+       },
+       kRow,
+       "alter table usermanagement add type; alter table usermanagement add username "
+       "default 'u';"},
+      {"eventlist:id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,"
+       "enablerecord,emailnotify,smsnotify,snmpnotify,subject,prompt,logcontext,repeatcount,"
+       "context_en,context_ch",
+       one(eventlist_get, "eventid"), kRow},
+      {"eventlist:id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,"
+       "enablerecord,emailnotify,smsnotify,snmpnotify,subject,prompt,logcontext,repeatcount,"
+       "context_en,context_ch",
+       all(eventlist_get_all), kList},
+      {"eventlog:id,datetime,type,eventid,loginfo", one(eventlog_get, "eventid"), kRow},
+      {"eventlogcache:id,eventid,notifyflag,context,happentime",
+       one(+[](EventLogCacheRow **row) { return eventlogcache_get("id", row); }), kRow},
+      {"eventlogcache:id,eventid,notifyflag,context,happentime", all(eventlogcache_get_all), kList},
+      // Read-only: no database file is made for it.
+      {"eventlogcache:id,eventid,notifyflag,context,happentime",
+       all(eventlogcache_get_report),
+       {0, -3, -1, -1},
+       "create table eventlist(id,eventid,eventname,subject,emailnotify,smsnotify,snmpnotify);"},
+  };
+  for (const TableRead &read : reads) {
+    SCOPED_TRACE(read.columns.substr(0, 40));
+    auto run = [&](int expected) {
+      Texts texts;
+      EXPECT_EQ(read.read(&texts), expected);
+      if (expected != 0) {
+        EXPECT_EQ(texts, Texts{});
+      }
+      return texts;
+    };
+    {
+      SandboxRoot unopenable(false);
+      run(read.results.unopened);
+    }
+    SandboxRoot root;
+    run(read.results.missing);
+    std::istringstream in(read.columns);
+    std::string table, names, values, column;
+    std::getline(in, table, ':');
+    Texts cells;
+    while (std::getline(in, column, ',')) {
+      const size_t equals = column.find('=');
+      cells.push_back(column.substr(equals == std::string::npos ? 0 : equals + 1));
+      names += "," + column.substr(0, equals);
+      values += ",'" + cells.back() + "'";
+    }
+    ASSERT_EQ(root.exec("create table " + table + "(" + names.substr(1) + ");" + read.setup),
+              SQLITE_OK);
+    run(read.results.empty);
+    ASSERT_EQ(root.exec("insert into " + table + "(" + names.substr(1) + ") values(" +
+                        values.substr(1) + ");"),
+              SQLITE_OK);
+    const Texts texts = run(read.results.row);
+    if (read.results.row != 0) continue;
+    ASSERT_EQ(texts.size(), cells.size()) << testing::PrintToString(texts);
+    for (size_t i = 0; i < cells.size(); ++i) {
+      EXPECT_EQ(texts[i], cells[i].substr(0, texts[i].size())) << cells[i];
+    }
+  }
+}
+
+// storage_get_last reads "select *" by position: the table's columns are id,
+// enable, host, sharename, username, password, name.
+TEST_F(Tables, StorageByIdAndLast) {
+  ASSERT_EQ(
+      root_.exec("create table storage(id integer primary key,enable,host,sharename,"
+                 "username,password,name); insert into storage values(1,'1','h1','s1','u1',"
+                 "'p1','n1'),(7,'0','h7','s7','u7','p7','n7'),(3,'1','h3','s3','u3','p3','n3');"),
+      SQLITE_OK);
+  Texts texts;
+  EXPECT_EQ(one(storage_get_last)(&texts), 0);
+  EXPECT_EQ(texts, (Texts{"7", "n7", "0", "h7", "s7", "u7", "p7"}));
+  EXPECT_EQ(one(storage_get, 3)(&texts), 0);
+  EXPECT_EQ(texts[1], "n3");
+  EXPECT_EQ(one(storage_get, 9)(&texts), -4);
+  EXPECT_EQ(storage_delete(7), SQLITE_OK);
+  EXPECT_EQ(one(storage_get_last)(&texts), 0);
+  EXPECT_EQ(texts[0], "3");
+}
+
+TEST_F(Tables, WebPrivilegeSelections) {
+  ASSERT_EQ(root_.exec("create table webprivilege(id,name,frame,privilege,level1,level2,level3,"
+                       "privilegetab); insert into webprivilege values(1,'m1','f','p',3,0,0,'t'),"
+                       "(2,'m2','f','p',1,0,0,'t'),(3,'m3','f','p',1,2,0,'t'),"
+                       "(4,'m4','f','p',1,1,0,'t'),(5,'m5','f','p',1,1,4,'t');"),
+            SQLITE_OK);
+  auto names = [](int level1, int level2, int level3) {
+    Texts texts, names;
+    all(webprivilege_get_all, level1, level2, level3)(&texts);
+    for (size_t i = 1; i < texts.size(); i += 8) names.push_back(texts[i]);
+    return names;
+  };
+  EXPECT_EQ(names(-1, 0, 0), (Texts{"m2", "m1"}));         // top entries by level1
+  EXPECT_EQ(names(1, -1, -1), (Texts{"m4", "m5", "m3"}));  // level1's entries by level2, level3
+  EXPECT_EQ(names(0, -1, -1).size(), 5u);                  // anything else: every entry
+  ASSERT_EQ(root_.exec("with recursive n(i) as (select 10 union all select i+1 from n where i<139)"
+                       " insert into webprivilege select i,'m'||i,'f','p',i,0,0,'t' from n;"),
+            SQLITE_OK);
+  EXPECT_EQ(names(-1, 0, 0).size(), 128u);
+}
+
+TEST_F(Tables, ConfigurationWrites) {
+  ASSERT_EQ(root_.exec("create table staticroute(id,destination,subnet,gateway,metric,iface,"
+                       "description); insert into staticroute values('4','10.9.0.0','255.255.0.0',"
+                       "'192.168.1.9','1','eth0','lab'); create table backupschedule(backupidx,"
+                       "setbackuptime); insert into backupschedule values('0','none');"
+                       "create table sysdatalocation(datatype,storagetype,storageslotid);"
+                       "insert into sysdatalocation values('recording','local','0'),"
+                       "('voicemail','nas','3'); create table fwipblacklist(datetime,protocol,"
+                       "srcip,dstport,interface,macaddr,sourceflag);"),
+            SQLITE_OK);
+  StaticRouteRow route{"4", "10.9.0.0", "255.255.0.0", "192.168.1.9", "1", "eth0", "moved"};
+  int count = -1;
+  EXPECT_EQ(staticroute_count_same(&route, &count), 0);
+  EXPECT_EQ(count, 1);
+  snprintf(route.gateway, sizeof route.gateway, "192.168.1.10");
+  EXPECT_EQ(staticroute_count_same(&route, &count), -3);
+  EXPECT_EQ(staticroute_set(&route), 0);
+  EXPECT_EQ(staticroute_add(&route), 0);  // MySQL's "value(": refused, reported as done
+  EXPECT_EQ(root_.rows("select gateway,description from staticroute;"),
+            (Table{{"192.168.1.10", "moved"}}));
+  EXPECT_EQ(backupschedule_set("3", "-1"), 0);
+  EXPECT_EQ(backupschedule_set("4", "06-01 03:00"), 0);
+  EXPECT_EQ(root_.rows("select * from backupschedule;"), (Table{{"3", "06-01 03:00"}}));
+  const SysDataLocationRow location{"", "", "usb", "1"};
+  EXPECT_EQ(sysdatalocation_set(&location, "voicemail"), SQLITE_OK);
+  EXPECT_EQ(table_count("sysdatalocation", "storagetype='usb' and storageslotid='1'", &count), 0);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(table_count("sysdatalocation", nullptr, &count), 0);
+  EXPECT_EQ(count, 2);
+  FwIpBlacklistRow entry{};
+  snprintf(entry.srcip, sizeof entry.srcip, "198.51.100.4");
+  EXPECT_EQ(fwipblacklist_exists(&entry), -1);
+  EXPECT_EQ(fwipblacklist_add(&entry), SQLITE_OK);
+  EXPECT_EQ(fwipblacklist_exists(&entry), 0);
+  ASSERT_EQ(root_.exec("drop table staticroute; drop table sysdatalocation;"), SQLITE_OK);
+  EXPECT_EQ(staticroute_count_same(&route, &count), -2);
+  EXPECT_EQ(staticroute_set(&route), 0);
+  EXPECT_EQ(sysdatalocation_set(&location, "voicemail"), SQLITE_ERROR);
+}
+
+TEST_F(Tables, Users) {
+  ASSERT_EQ(root_.exec(std::string("create table usermanagement(id,type,username,password,login,"
+                                   "email,extensionid") +
+                       kAllPermissionColumns +
+                       "); insert into usermanagement(id,type,username,password,dashboard,"
+                       "diagnose) values(1,'admin','admin','pw','no','yes'),"
+                       "(2,'extension','o''brien','pw','no','no');"),
+            SQLITE_OK);
+  UserPermissionRow permission{};
+  snprintf(permission.mesetting, sizeof permission.mesetting, "keep");
+  ASSERT_EQ(user_permission_get(&permission, "admin"), 0);
+  EXPECT_EQ(fields(permission), (Texts{"keep", "no", "yes"}));  // a NULL column leaves its field
+  // An extension user gets its own settings and nothing else.
+  permission = UserPermissionRow{};
+  ASSERT_EQ(user_permission_get(&permission, "o'brien"), 0);
+  EXPECT_EQ(fields(permission), Texts{"yes"});
+
+  UserManagementRow user{"o'brien", "n3w", "0", "ob@x", "admin", 9, 205};
+  EXPECT_EQ(usermanagement_set(&user), 0);
+  EXPECT_EQ(usermanagement_add(&user), 0);
+  EXPECT_EQ(root_.rows("select id,username,password,login,email,type,extensionid from "
+                       "usermanagement where id>1;"),
+            (Table{{"2", "o'brien", "n3w", "0", "ob@x", "admin", "205"},
+                   {"9", "o'brien", "n3w", "0", "ob@x", "admin", "<null>"}}));
+  // Quotes in a name stay inside its literal.
+  for (const char *name : {"x' or '1'='1", "admin'--", "'; delete from usermanagement; --"}) {
+    UserPermissionsRow *row = nullptr;
+    EXPECT_EQ(usermanagement_get_permissions(&row, name), -2) << name;
+    EXPECT_EQ(user_permission_get(&permission, name), -2) << name;
+    UserManagementRow hostile{};
+    snprintf(hostile.username, sizeof hostile.username, "%s", name);
+    EXPECT_EQ(usermanagement_set(&hostile), 0);
+  }
+  EXPECT_EQ(root_.rows("select password from usermanagement;"), (Table{{"pw"}, {"n3w"}, {"n3w"}}));
+}
+
+EventLogCacheRow pending(const char *eventid, const char *context) {
+  EventLogCacheRow row{};
+  snprintf(row.eventid, sizeof row.eventid, "%s", eventid);
+  snprintf(row.context, sizeof row.context, "%s", context);
+  snprintf(row.happentime, sizeof row.happentime, "2026-12-06 01:02:03");
+  return row;
+}
+
+TEST_F(Tables, EventTablesInit) {
+  EventListRow *rows = nullptr;
+  int count = -1;
+  {
+    SandboxRoot empty;
+    EXPECT_EQ(event_tables_init(&rows, &count), -3);
+    EXPECT_EQ(empty.rows("select name from sqlite_master where name like 'event%' order by name;"),
+              (Table{{"eventlist"}, {"eventlog"}, {"eventlogcache"}}));
+  }
+  ASSERT_EQ(root_.exec("insert into eventlist(eventid,eventname,type,smsnotify,snmpnotify,"
+                       "context_ch) values('19','n19','t19','1','1','c19'),"
+                       "('20','n20','t20','1','1','c20');"),
+            SQLITE_OK);
+  const std::string out = traced([&] { return event_tables_init(&rows, &count); }, 0);
+  ASSERT_EQ(count, 2);
+  EXPECT_STREQ(rows[1].context_ch, "c20");
+  EXPECT_STREQ(rows[1].smsnotify, "");  // the listing leaves both channel columns out
+  EXPECT_STREQ(rows[1].snmpnotify, "");
+  utils_free(&rows);
+  EXPECT_NE(out.find("count 2\n"), std::string::npos);
+  EXPECT_EQ(out.substr(out.find("id\t")),
+            "id\teventid\teventname\ttype\t\n1\t19\tn19\tt19\n2\t20\tn20\tt20\n");
+}
+
+TEST_F(Tables, LatestThresholdTouchesOnlyItsColumnAndEvent) {
+  ASSERT_EQ(
+      root_.exec("insert into eventlist(eventid,cycle,latestthreshold) values('4019','c','l'),"
+                 "('4020','c','l');"),
+      SQLITE_OK);
+  EventListRow row{};
+  snprintf(row.eventid, sizeof row.eventid, "4019");
+  snprintf(row.latestthreshold, sizeof row.latestthreshold, "5',cycl");
+  EXPECT_EQ(eventlist_set_latestthreshold(&row), SQLITE_OK);
+  EXPECT_EQ(root_.rows("select eventid,cycle,latestthreshold from eventlist;"),
+            (Table{{"4019", "c", "5',cycl"}, {"4020", "c", "l"}}));
+  Texts texts;
+  EXPECT_EQ(one(eventlist_get, "4019' OR '1'='1")(&texts), -2);
+}
+
+TEST_F(Tables, PendingEvents) {
+  const char *quotes = "&text=it's a ''test''', '');DELETE FROM eventlogcache;--&";
+  const EventLogCacheRow first = pending("4019", quotes), second = pending("4020", "b");
+  char id[16] = "stale";
+  EXPECT_EQ(eventlogcache_add(&first, id, sizeof id), 0);
+  EXPECT_STREQ(id, "1");
+  EXPECT_EQ(eventlogcache_add(&second, id, sizeof id), 0);
+  EXPECT_STREQ(id, "2");
+  EXPECT_EQ(eventlogcache_set_notifyflag("1", 3), SQLITE_OK);
+  for (const char *injected : {"1' OR '1'='1", "1';DELETE FROM eventlogcache;--"}) {
+    EXPECT_EQ(eventlogcache_set_notifyflag(injected, 7), SQLITE_OK);
+    EXPECT_EQ(eventlogcache_delete(injected), SQLITE_OK);
+    EXPECT_EQ(eventlogcache_exists(injected), 1);  // the look-up ran
+  }
+  EXPECT_EQ(root_.rows("select * from eventlogcache;"),
+            (Table{{"1", "4019", "3", quotes, first.happentime},
+                   {"2", "4020", "0", "b", second.happentime}}));
+  EXPECT_EQ(eventlogcache_delete("1"), SQLITE_OK);
+  EXPECT_EQ(root_.rows("select id from eventlogcache;"), Table{{"2"}});
+  EXPECT_EQ(eventlogcache_clear(), SQLITE_OK);
+  Texts texts;
+  EXPECT_EQ(traced([&] { return all(eventlogcache_get_all)(&texts); }, -3),
+            "ready to conn sql\nquery:select count(*) from eventlogcache;\n");
+}
+
+TEST_F(Tables, AddNamesOnlyTheRowItInserted) {
+  const EventLogCacheRow row = pending("1", "x");
+  char id[3] = "zz";
+  ASSERT_EQ(root_.exec("insert into eventlogcache(eventid) values(0); update sqlite_sequence set "
+                       "seq=12344 where name='eventlogcache';"),
+            SQLITE_OK);
+  EXPECT_EQ(eventlogcache_add(&row, id, sizeof id), 0);
+  EXPECT_STREQ(id, "12");  // of 12345, cut to the width
+  ASSERT_EQ(root_.exec("create trigger refuse before insert on eventlogcache begin "
+                       "select raise(abort, 'full'); end;"),
+            SQLITE_OK);
+  CaptureStderr();
+  EXPECT_EQ(eventlogcache_add(&row, id, sizeof id), SQLITE_CONSTRAINT);
+  EXPECT_EQ(GetCapturedStderr(), "error:full\n");
+  EXPECT_STREQ(id, "");
+  ASSERT_EQ(root_.exec("drop table eventlogcache;"), SQLITE_OK);
+  EXPECT_EQ(eventlogcache_add(&row, id, sizeof id), -2);  // the id query failed too
+}
+
+TEST_F(Tables, EventLog) {
+  const EventLogRow line{"", "2026-12-06 01:02:03", "system", "4019", "&who='me'"};
+  EXPECT_EQ(eventlog_has_unread_system(), 1);  // it ran
+  EXPECT_EQ(eventlog_add(&line), SQLITE_OK);
+  EXPECT_EQ(root_.rows("select * from eventlog;"),
+            (Table{{"1", line.datetime, "system", "4019", line.loginfo, "no"}}));
+  ASSERT_EQ(root_.exec("drop table eventlog;"), SQLITE_OK);
+  EXPECT_EQ(eventlog_has_unread_system(), 0);
+  EXPECT_EQ(eventlog_add(&line), SQLITE_ERROR);
+}
+
+// Each pending event beside the first definition of its event id.
+TEST_F(Tables, PendingReport) {
+  ASSERT_EQ(root_.exec("insert into eventlist(eventid,eventname,subject,emailnotify,smsnotify,"
+                       "snmpnotify) values('4019','n','s','e','m','p'),('4019','x','x','x','x',"
+                       "'x'); insert into eventlogcache(eventid,notifyflag,context,happentime) "
+                       "values('4019','1','a','t'),('77','0','b','t');"),
+            SQLITE_OK);
+  Texts texts;
+  EXPECT_EQ(all(eventlogcache_get_report)(&texts), 0);
+  EXPECT_EQ(texts, (Texts{"1", "4019", "1", "a", "t", "1", "n", "s", "e", "m", "p", "2", "77", "0",
+                          "b", "t"}));
+}
+
+TEST_F(Tables, OperationsWithoutDatabaseOrLockFile) {
+  {
+    SandboxRoot unopenable(false);
+    const EventLogCacheRow row = pending("1", "x");
+    const EventLogRow line{};
+    const StaticRouteRow route{};
+    char id[16] = "stale";
+    int count = 0;
+    EXPECT_EQ(
+        traced([&] { return eventlogcache_add(&row, id, sizeof id); }, -1),
+        "open database " + utils_path(paths::kEventsDb) + " : unable to open database file\n");
+    EXPECT_STREQ(id, "");
+    EXPECT_EQ(eventlog_add(&line), -1);
+    EXPECT_EQ(eventlogcache_exists("1"), 0);
+    EXPECT_EQ(eventlogcache_set_notifyflag("1", 1), -1);
+    EXPECT_EQ(eventlogcache_delete("1"), -1);
+    EXPECT_EQ(eventlog_has_unread_system(), 0);
+    EXPECT_EQ(eventlogcache_clear(), -1);
+    EXPECT_EQ(event_tables_init(nullptr, &count), -1);
+    EXPECT_EQ(staticroute_set(&route), -3);
+    EXPECT_EQ(backupschedule_set("1", "-1"), -3);
+    EXPECT_EQ(storage_delete(1), -1);
+    EXPECT_EQ(forgetpwd_exists("a"), -1);
+    EXPECT_EQ(forgetpwd_check("a", "c"), 0);
+    EXPECT_EQ(table_count("t", "", &count), -1);
+    EXPECT_EQ(staticroute_count_same(&route, &count), -1);
+  }
+  // A lock file that cannot be made lets the operation run unlocked.
+  ASSERT_EQ(rmdir(root_.path("tmp").c_str()), 0);
+  EXPECT_EQ(eventlogcache_clear(), SQLITE_OK);
+}
+
+// No busy handler: while another connection holds the database, writes
+// report SQLITE_BUSY and reads find nothing, without waiting.
+TEST_F(Tables, BusyDatabaseFailsAtOnce) {
+  ASSERT_EQ(root_.exec("insert into eventlogcache(eventid) values(1);"), SQLITE_OK);
+  sqlite3 *holder = nullptr;
+  ASSERT_EQ(sqlite3_open(utils_path(paths::kEventsDb).c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
+  EventLogCacheRow *row = nullptr;
+  CaptureStderr();
+  EXPECT_EQ(eventlogcache_delete("1"), SQLITE_BUSY);
+  EXPECT_EQ(eventlogcache_set_notifyflag("1", 1), SQLITE_BUSY);
+  EXPECT_EQ(eventlogcache_get("1", &row), -2);
+  EXPECT_EQ(eventlogcache_exists("1"), 0);
+  EXPECT_EQ(GetCapturedStderr(), "error:database is locked\nerror:database is locked\n");
+  sqlite3_close(holder);
+  EXPECT_EQ(root_.value("select count(*) from eventlogcache;"), "1");
+}
+
+// Threads of one process share the lock, so SQLite's own locking decides
+// and a collision fails with SQLITE_BUSY: whatever each call reports must be
+// true of the table, and an id handed out must name the caller's own row.
+TEST_F(Tables, ThreadsAddingAndDeleting) {
+  std::vector<std::string> problems[2], kept[2];
+  auto work = [&](int worker) {
+    for (int i = 0; i < 50; ++i) {
+      const std::string context = std::to_string(worker) + "-" + std::to_string(i);
+      const EventLogCacheRow row = pending("1", context.c_str());
+      char id[16] = "stale";
+      const int added = eventlogcache_add(&row, id, sizeof id);
+      if (id[0] == '\0') {
+        if (added == 0) problems[worker].push_back("added without id");
+        continue;
+      }
+      EventLogCacheRow *loaded = nullptr;
+      if (eventlogcache_get(id, &loaded) == 0 && context != loaded->context) {
+        problems[worker].push_back(std::string(id) + " is " + loaded->context + ", not " + context);
+      }
+      utils_free(&loaded);
+      if (i % 3 == 0 || eventlogcache_delete(id) != SQLITE_OK) kept[worker].push_back(id);
+    }
+  };
+  std::thread first(work, 0), second(work, 1);
+  first.join();
+  second.join();
+  std::set<std::string> expected(kept[0].begin(), kept[0].end()), present;
+  expected.insert(kept[1].begin(), kept[1].end());
+  for (const auto &row : root_.rows("select id from eventlogcache;")) present.insert(row[0]);
+  EXPECT_EQ(problems[0], std::vector<std::string>{});
+  EXPECT_EQ(problems[1], std::vector<std::string>{});
+  EXPECT_EQ(present, expected);
+  EXPECT_EQ(expected.size(), kept[0].size() + kept[1].size()) << "an id was handed out twice";
+}
+
+}  // namespace
