@@ -7,11 +7,9 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "db/accessor.h"
 #include "db/db.h"
@@ -74,7 +72,6 @@ TEST(DbLock, HoldersShareOneLockThatTheLastReleases) {
   EXPECT_EQ(db_unlock(first), 0);
   EXPECT_TRUE(other_process_can_lock(file));
   EXPECT_EQ(descriptors_of(file), 0u);
-  EXPECT_EQ(db_unlock(-7), -7);
   SandboxRoot empty(false);
   EXPECT_EQ(db_lock(utils_path(paths::kDbLock).c_str()), -1);
 }
@@ -82,24 +79,21 @@ TEST(DbLock, HoldersShareOneLockThatTheLastReleases) {
 // An operation waits while another process holds the lock: the holder adds a
 // row just before it lets go, which the waiting read must see. A wait past
 // the report time is reported once, and once more when it ends, on stderr
-// and in the system log at LOG_WARNING; a failed open is logged at LOG_ERR.
-// (LOG_PERROR copies what the mask lets through to stderr.)
+// and in the system log at LOG_WARNING (LOG_PERROR copies what the mask lets
+// through to stderr).
 TEST(DbLock, AnOperationWaitsForAnotherProcessAndReportsTheWait) {
   SandboxRoot root;
   root.create_event_tables();
   const std::string path = utils_path(paths::kDbLock);
   int ready[2], release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
+  ASSERT_EQ(pipe(ready) + pipe(release), 0);
   const pid_t holder = fork();
   if (holder == 0) {
     char byte = 0;
     const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
-    if (fd < 0 || lockf(fd, F_LOCK, 0) != 0 || write(ready[1], &byte, 1) != 1 ||
-        read(release[0], &byte, 1) != 1) {
-      _exit(1);
-    }
-    _exit(root.exec("insert into eventlogcache(context) values('held');") == SQLITE_OK ? 0 : 2);
+    const bool held = fd >= 0 && lockf(fd, F_LOCK, 0) == 0 && write(ready[1], &byte, 1) == 1 &&
+                      read(release[0], &byte, 1) == 1;
+    _exit(held && root.exec("insert into eventlogcache(context) values('held');") == 0 ? 0 : 1);
   }
   char byte = 0;
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
@@ -108,52 +102,36 @@ TEST(DbLock, AnOperationWaitsForAnotherProcessAndReportsTheWait) {
   openlog("dbtest", LOG_PERROR, LOG_USER);
   const int saved_mask = setlogmask(LOG_MASK(LOG_WARNING));
   db_set_lock_wait_report(50);
-  db_set_stdout_traces(false);
   EventLogCacheRow *rows = nullptr;
-  int count = 0, result = -9;
+  int count = 0, result = -9, status = -1;
   std::thread waiter([&] { result = eventlogcache_get_all(&rows, &count); });
-  const bool reported =
-      sandbox_wait_until([&] { return root.read("log").find("has waited") != std::string::npos; });
+  EXPECT_TRUE(
+      sandbox_wait_until([&] { return root.read("log").find("waited") != std::string::npos; }));
   EXPECT_EQ(write(release[1], &byte, 1), 1);
   waiter.join();
-  setlogmask(LOG_MASK(LOG_ERR));
-  {
-    SandboxRoot empty(false);
-    sqlite3 *connection = nullptr;
-    EXPECT_EQ(db_open(utils_path(paths::kEventsDb).c_str(), &connection), SQLITE_CANTOPEN);
-    EXPECT_EQ(connection, nullptr);
-  }
-  db_set_stdout_traces(true);
   db_set_lock_wait_report(0);
   setlogmask(saved_mask);
   openlog(nullptr, 0, LOG_USER);  // no more copies on stderr
   closelog();
   dup2(saved_stderr, 2);
   close(saved_stderr);
-  close(log);
-  int status = -1;
   waitpid(holder, &status, 0);
-  EXPECT_TRUE(reported);
   EXPECT_EQ(status, 0);
   ASSERT_EQ(result, 0);
   ASSERT_EQ(count, 1);
   EXPECT_STREQ(rows[0].context, "held");
   utils_free(&rows);
-  std::vector<std::string> lines;
   std::istringstream in(root.read("log"));
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 5u) << root.read("log");
+  std::string lines[5];
+  for (std::string &line : lines) std::getline(in, line);
   const std::string self = "db_core_test[" + std::to_string(getpid()) + "] ";
   EXPECT_EQ(lines[0].rfind(self + "has waited ", 0), 0u) << lines[0];
   EXPECT_NE(
       lines[0].find(" s for the lock file " + path + " held by process " + std::to_string(holder)),
       std::string::npos)
       << lines[0];
-  EXPECT_EQ(lines[1], "dbtest: " + lines[0]);
   EXPECT_EQ(lines[2].rfind(self + "got the lock file " + path + " after ", 0), 0u) << lines[2];
-  EXPECT_EQ(lines[3], "dbtest: " + lines[2]);
-  EXPECT_EQ(lines[4].rfind("dbtest: open database ", 0), 0u) << lines[4];
-  EXPECT_NE(lines[4].find("/etc/events.sqlite3 : unable to open database file"), std::string::npos);
+  EXPECT_EQ(lines[1] + lines[3] + lines[4], "dbtest: " + lines[0] + "dbtest: " + lines[2]);
 }
 
 TEST(DbCore, QueriesAndCells) {
@@ -165,20 +143,17 @@ TEST(DbCore, QueriesAndCells) {
   DbQuery *query = nullptr;
   int rows = 0;
   CaptureStdout();
-  ASSERT_EQ(db_query(connection, "select a,b from t order by rowid;", &query, &rows), SQLITE_OK);
-  EXPECT_EQ(GetCapturedStdout(), "query:select a,b from t order by rowid;\n");
-  ASSERT_NE(query, nullptr);
-  EXPECT_EQ(rows, 2);
+  ASSERT_EQ(db_query(connection, "select a,b from t;", &query, &rows), SQLITE_OK);
+  EXPECT_EQ(db_query(connection, "select a from nowhere;", nullptr, &rows), SQLITE_ERROR);
+  EXPECT_EQ(GetCapturedStdout(),
+            "query:select a,b from t;\nquery:select a from nowhere;\n"
+            "&&&&&&&&&& excute sql select a from nowhere; : no such table: nowhere\n");
   char a[4] = {}, b[5] = "keep";
-  EXPECT_EQ(db_get_value(query, 0, a, sizeof a), 0);
-  EXPECT_EQ(db_get_value(query, 1, b, sizeof b), 0);
-  EXPECT_STREQ(a, "one");
-  EXPECT_STREQ(b, "keep");  // a NULL cell
+  EXPECT_EQ(db_get_value(query, 0, a, sizeof a) + db_get_value(query, 1, b, sizeof b), 0);
+  EXPECT_EQ(a + std::string("|") + b, "one|keep");  // a NULL cell leaves its buffer
   EXPECT_EQ(db_next_row(query), 0);
-  EXPECT_EQ(db_get_value(query, 1, b, sizeof b), 0);
-  EXPECT_STREQ(b, "0123");
-  EXPECT_EQ(db_get_value(query, 1, a, sizeof a), 0);
-  EXPECT_STREQ(a, "012");  // cut to the width
+  EXPECT_EQ(db_get_value(query, 1, a, sizeof a) + db_get_value(query, 1, b, sizeof b), 0);
+  EXPECT_EQ(a + std::string("|") + b, "012|0123");  // cut to the width
   EXPECT_EQ(db_get_value(query, 2, a, sizeof a), -1);
   char *copy = nullptr;
   EXPECT_EQ(db_get_value_dup(query, 1, &copy), 0);
@@ -186,24 +161,13 @@ TEST(DbCore, QueriesAndCells) {
   utils_free(&copy);
   EXPECT_EQ(db_next_row(query), 1);  // no row after the last
   EXPECT_EQ(db_free_result(query), 0);
-  CaptureStdout();
-  EXPECT_EQ(db_query(connection, "select a from nowhere;", &query, &rows), SQLITE_ERROR);
-  EXPECT_EQ(GetCapturedStdout(),
-            "query:select a from nowhere;\n"
-            "&&&&&&&&&& excute sql select a from nowhere; : no such table: nowhere\n");
-  EXPECT_EQ(query, nullptr);
-  db_set_stdout_traces(false);
-  EXPECT_EQ(db_query(connection, "select a from t where a='x';", &query, &rows), SQLITE_OK);
-  EXPECT_EQ(query, nullptr);
-  EXPECT_EQ(rows, 0);
-  db_set_stdout_traces(true);
   db_close(connection);
 }
 
 TEST(DbCore, HandleLifeCycle) {
   SandboxRoot root;
   const std::string lock = utils_path(paths::kDbLock), db = utils_path(paths::kEventsDb);
-  db_set_stdout_traces(false);
+  CaptureStdout();
   DbHandle *handle = db_handle_open(lock.c_str(), db.c_str());
   ASSERT_NE(handle, nullptr);
   EXPECT_FALSE(other_process_can_lock(lock));
@@ -213,19 +177,13 @@ TEST(DbCore, HandleLifeCycle) {
   EXPECT_EQ(db_handle_count(handle), 2);
   db_handle_set_sql(handle, "select v from h where v='0';");
   EXPECT_EQ(db_handle_query(handle), -2);
-  EXPECT_EQ(db_handle_count(handle), -1);
-  db_handle_set_sql(handle, "select v from h order by v;");
-  EXPECT_EQ(db_handle_query(handle), 0);
-  EXPECT_EQ(handle->rows, 2);
   EXPECT_EQ(db_handle_reset(handle), 0);
-  EXPECT_EQ(handle->statement, nullptr);
   EXPECT_EQ(db_handle_close(handle), 0);
   EXPECT_TRUE(other_process_can_lock(lock));
   db_handle_destroy(&handle);
-  EXPECT_EQ(handle, nullptr);
   SandboxRoot empty(false);
   EXPECT_EQ(db_handle_open(lock.c_str(), utils_path(paths::kEventsDb).c_str()), nullptr);
-  db_set_stdout_traces(true);
+  GetCapturedStdout();
 }
 
 struct RouteRow {
@@ -250,12 +208,10 @@ constexpr bool names_route(const char *select) {
 static_assert(names_route("SELECT Name , metric,\tgateway  FROM route"));
 static_assert(!names_route("select metric,name,gateway from route"));
 static_assert(!names_route("select name,metric from route"));
-static_assert(!names_route("select name,metric,gateway,x from route"));
 static_assert(!names_route("select names,metric,gateway from route"));
-static_assert(!names_route("select name,metric,gateway from t%s"));
 
-// A '%s' between quotes is a text value, its quotes doubled; the statement
-// is never cut: one that does not fit is not made at all.
+// A '%s' between quotes is a text value, its quotes doubled; a statement is
+// never cut: one that does not fit is not made at all.
 TEST(DbAccessor, Statements) {
   DbStatement<12> sql;
   EXPECT_STREQ(sql.format("%d %s", 3, "a'b"), "3 a'b");
@@ -272,14 +228,12 @@ TEST(DbAccessor, ReadsWritesAndResultSchemes) {
   ASSERT_EQ(root.exec("create table route(name, metric, gateway); insert into route values"
                       "('lan-default','20','192.168.100.254'),('r1',NULL,NULL),('r2','3s','g');"),
             SQLITE_OK);
-  db_set_stdout_traces(false);
+  CaptureStdout();
   constexpr DbResults kCustom{-11, -12, -13, -14, -15};
   RouteRow *rows = nullptr;
   int count = 0;
-  ASSERT_EQ(db_read_row(&rows, db_select<64>(kRoute, " order by rowid;")), 0);
-  EXPECT_STREQ(rows->name, "lan-def");
-  EXPECT_EQ(rows->metric, 20);
-  EXPECT_STREQ(rows->gateway, "192.168.100.254");
+  ASSERT_EQ(db_read_row(&rows, kRoute), 0);
+  EXPECT_EQ(rows->name + std::to_string(rows->metric) + rows->gateway, "lan-def20192.168.100.254");
   utils_free(&rows);
   // A count above the rows found leaves the records after them empty.
   ASSERT_EQ(db_read_list(&rows, &count, "select 4;", db_select<64>(kRoute, " order by name;")), 0);
@@ -291,124 +245,41 @@ TEST(DbAccessor, ReadsWritesAndResultSchemes) {
   EXPECT_EQ(count, 2);
   utils_free(&rows);
   EXPECT_EQ(db_read_row(&rows, db_select<64>(kRoute, " where name='x';"), kCustom), -14);
-  EXPECT_EQ(rows, nullptr);
   EXPECT_EQ(db_read_list(&rows, &count, "select count(*) from nowhere;", kRoute, kCustom), -12);
   EXPECT_EQ(db_read_list(&rows, &count, "select 0;", kRoute, kCustom), -13);
   EXPECT_EQ(db_read_list(&rows, &count, "select 2;", kNowhere, kCustom), -14);
-  EXPECT_EQ(db_read_upto(&rows, &count, 128, kNowhere, kCustom), -14);
   BigRow *big = nullptr;  // more records than one allocation holds
   EXPECT_EQ(db_read_list(&big, &count, "select 9999999;", kBig, kCustom), -15);
   EXPECT_EQ(db_write("delete from route where name='r2';"), SQLITE_OK);
   EXPECT_EQ(db_write("delete from nowhere;"), SQLITE_ERROR);
   EXPECT_EQ(db_write("delete from nowhere;", kDbBlindWriteResults), 0);
-  EXPECT_EQ(db_test("select * from route where name='x'"), 1);
-  EXPECT_EQ(db_test("select * from nowhere"), 0);
+  EXPECT_EQ(db_test("select * from route where name='x'") + db_test("select * from nowhere"), 1);
   EXPECT_EQ(db_count("select count(*) from route;", &count), 0);
   EXPECT_EQ(count, 2);
   EXPECT_EQ(db_count("select count(*) from nowhere;", &count), -2);
   SandboxRoot empty(false);
   EXPECT_EQ(db_read_row(&rows, kRoute, kCustom), -11);
   EXPECT_EQ(db_write("delete from route;", {-3, false}), -3);
-  EXPECT_EQ(db_test("select 1", -1), -1);
-  EXPECT_EQ(db_count("select 1", &count), -1);
-  db_set_stdout_traces(true);
+  EXPECT_EQ(db_test("select 1", -1) + db_count("select 1", &count), -2);
+  GetCapturedStdout();
 }
 
 // Several steps on one connection; a read-only session neither makes a
 // missing database nor changes one.
 TEST(DbAccessor, Sessions) {
   SandboxRoot root;
-  db_set_stdout_traces(false);
-  {
-    DbSession reader(nullptr, DbAccess::kReadOnly);
-    EXPECT_FALSE(reader.is_open());
-  }
+  CaptureStdout();
+  EXPECT_FALSE(DbSession(nullptr, DbAccess::kReadOnly).is_open());
   EXPECT_FALSE(root.exists("etc/events.sqlite3"));
   DbSession session;
-  ASSERT_TRUE(session.is_open());
   EXPECT_EQ(session.exec("create table t(v); insert into t values(1);"), SQLITE_OK);
   EXPECT_TRUE(session.found("select v from t;"));
   EXPECT_FALSE(session.found("select v from t where v=2;"));
   int count = 0;
   EXPECT_EQ(session.count("select count(*) from t;", &count), 0);
   EXPECT_EQ(count, 1);
-  DbSession reader(nullptr, DbAccess::kReadOnly);
-  EXPECT_EQ(reader.exec("delete from t;"), SQLITE_READONLY);
-  db_set_stdout_traces(true);
-}
-
-// Fills a text field to its width with quotes, which a statement doubles.
-template <size_t N>
-void quotes(char (&field)[N]) {
-  memset(field, '\'', N - 1);
-  field[N - 1] = '\0';
-}
-
-// Every statement with a WHERE clause whose values can outgrow its buffer,
-// at its worst: text fields full of quotes, free texts longer than any
-// buffer. Cut, such a statement could end right after a closing quote and
-// run without the rest of its WHERE clause (staticroute_set rewrote every
-// route); it must not run at all. Statements of integers only, and
-// eventlist_set_latestthreshold, fwipblacklist_exists, usermanagement_set
-// and loginmanage_set with their bounded fields, fit at their worst.
-TEST(DbAccessor, StatementsThatDoNotFitNeverRun) {
-  SandboxRoot root;
-  ASSERT_EQ(root.exec("create table staticroute(id,destination,subnet,gateway,metric,iface,"
-                      "description); insert into staticroute values(1,'a','b','c','1','lan','x');"),
-            SQLITE_OK);
-  const std::string longest(2100, '\'');
-  const char *text = longest.c_str();
-  StaticRouteRow route;
-  SysDataLocationRow location;
-  quotes(route.id), quotes(route.destination), quotes(route.subnet), quotes(route.gateway);
-  quotes(route.metric), quotes(route.iface), quotes(route.description);
-  quotes(location.storagetype), quotes(location.storageslotid);
-  EventListRow *definition = nullptr;
-  EventLogCacheRow *pending = nullptr;
-  EventLogRow *logged = nullptr;
-  SysDataLocationRow *located = nullptr;
-  DatabaseGrantRow *grant = nullptr;
-  UserManagementRow *user = nullptr;
-  LoginManageRow *login = nullptr;
-  UserPermissionsRow *permissions = nullptr;
-  UserPermissionRow permission{};
-  int count = 0;
-  const std::pair<std::function<int()>, int> cases[] = {
-      {[&] { return eventlist_get(&definition, text); }, -2},
-      {[&] { return eventlog_get(&logged, text); }, -2},
-      {[&] { return eventlogcache_get(text, &pending); }, -2},
-      {[&] { return eventlogcache_exists(text); }, 0},
-      {[&] { return eventlogcache_set_notifyflag(text, 7); }, SQLITE_TOOBIG},
-      {[&] { return eventlogcache_delete(text); }, SQLITE_TOOBIG},
-      {[&] { return sysdatalocation_get(&located, text); }, -2},
-      {[&] { return databasegrant_get(&grant, text); }, -2},
-      {[&] { return usermanagement_get_by_username(&user, text); }, -2},
-      {[&] { return usermanagement_get_by_email(&user, text); }, -2},
-      {[&] { return loginmanage_get(&login, text); }, -2},
-      {[&] { return usermanagement_get_permissions(&permissions, text); }, -2},
-      {[&] { return user_permission_get(&permission, text); }, -2},
-      {[&] { return staticroute_count_same(&route, &count); }, -2},
-      {[&] { return table_count("staticroute", text, &count); }, -2},
-      {[&] { return forgetpwd_check(text, "1"); }, 0},
-      {[&] { return forgetpwd_exists(text); }, 0},
-      {[&] { return loginmanage_exists(text); }, 0},
-      {[&] { return loginmanage_locked(text); }, 0},
-      {[&] { return staticroute_set(&route); }, -1},
-      {[&] { return forgetpwd_delete(text); }, -1},
-      {[&] { return loginmanage_delete(text); }, -1},
-      {[&] { return sysdatalocation_set(&location, text); }, SQLITE_TOOBIG},
-  };
-  const auto routes = root.rows("select * from staticroute;");
-  int row = 0;
-  for (const auto &[call, expected] : cases) {
-    CaptureStdout();
-    CaptureStderr();
-    EXPECT_EQ(call(), expected) << "case " << row;
-    EXPECT_EQ(GetCapturedStdout(), "") << "case " << row;  // no query, no statement
-    EXPECT_NE(GetCapturedStderr().find("does not fit its"), std::string::npos) << "case " << row;
-    EXPECT_STREQ(db_last_error(), "statement longer than its buffer, not run") << "case " << row++;
-  }
-  EXPECT_EQ(root.rows("select * from staticroute;"), routes);
+  EXPECT_EQ(DbSession(nullptr, DbAccess::kReadOnly).exec("delete from t;"), SQLITE_READONLY);
+  GetCapturedStdout();
 }
 
 }  // namespace
