@@ -1,15 +1,24 @@
 #include "tests/support/sandbox_root.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -52,6 +61,40 @@ struct CloseConnection {
 };
 using Connection = std::unique_ptr<sqlite3, CloseConnection>;
 
+// The lock file the daemon takes around each statement of its own.
+class DbLock {
+ public:
+  explicit DbLock(const std::string &path)
+      : fd_(path.empty() ? -1 : open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    if (fd_ >= 0) lockf(fd_, F_LOCK, 0);
+  }
+  ~DbLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+
+ private:
+  int fd_;
+};
+
+std::string env_or(const char *name, const std::string &fallback) {
+  const char *value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::string bin_dir() { return env_or("ALERTMILL_BIN_DIR", sandbox_dev_dir() + "/../bin"); }
+
+constexpr char kDefinitions[] =
+    "insert into eventlist(eventid,eventname,type,enablerecord,emailnotify,smsnotify,snmpnotify,"
+    "subject,prompt,context_en) values"
+    "(100,'port','port','no','yes','on','1','Port ${port} ${state}','check the cable',"
+    "'Port ${port} is ${state}'),"
+    "(101,'probe','test','no','yes','no','no','last=${last}','','len=${len}'),"
+    "(102,'silent','test','no','no','','NO','quiet','',''),"
+    "(103,'text','test','no','no','yes','no','sms ${x}','','sms ${x}'),"
+    "(4013,'login','user','yes','yes','no','no','Login ${user}','','User ${user} logged in'),"
+    "(4019,'start','system','yes','yes','yes','yes','Service started','','Start after boot'),"
+    "(4020,'reboot','system','yes','yes','yes','yes','Device rebooted','','Start after reboot');";
+
 Connection open_events_db(const std::string &path) {
   sqlite3 *connection = nullptr;
   int result = sqlite3_open(path.c_str(), &connection);
@@ -87,13 +130,19 @@ SandboxRoot::SandboxRoot(bool dirs) {
 }
 
 SandboxRoot::~SandboxRoot() {
+  daemons_.clear();
+  fake_.stop();
   stop_snmp_agent();
   if (had_root_) {
     setenv("ALERTMILL_ROOT", saved_root_.c_str(), 1);
   } else {
     unsetenv("ALERTMILL_ROOT");
   }
-  nftw(dir_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  if (::testing::Test::HasFailure()) {
+    std::fprintf(stderr, "sandbox kept for inspection: %s\n", dir_.c_str());
+  } else {
+    nftw(dir_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  }
 }
 
 std::string SandboxRoot::path(const std::string &relative) const { return dir_ + "/" + relative; }
@@ -123,6 +172,7 @@ std::vector<std::vector<std::string>> SandboxRoot::ubus_messages() const {
 }
 
 int SandboxRoot::exec(const std::string &sql) const {
+  DbLock lock(daemons_.empty() ? "" : path("tmp/syscore.fl"));
   Connection connection = open_events_db(path("etc/events.sqlite3"));
   if (!connection) return SQLITE_CANTOPEN;
   return sqlite3_exec(connection.get(), sql.c_str(), nullptr, nullptr, nullptr);
@@ -130,6 +180,7 @@ int SandboxRoot::exec(const std::string &sql) const {
 
 std::vector<std::vector<std::string>> SandboxRoot::rows(const std::string &sql) const {
   std::vector<std::vector<std::string>> table;
+  DbLock lock(daemons_.empty() ? "" : path("tmp/syscore.fl"));
   Connection connection = open_events_db(path("etc/events.sqlite3"));
   if (!connection) return table;
   sqlite3_stmt *statement = nullptr;
@@ -159,22 +210,166 @@ void SandboxRoot::create_event_tables() const {
 }
 
 void SandboxRoot::start_snmp_agent() {
-  if (agent_ > 0) return;
+  if (agent_.running()) return;
   std::string program = sandbox_dev_dir() + "/snmp-mib";
-  char *argv[] = {program.data(), nullptr};
-  ASSERT_EQ(posix_spawn(&agent_, program.c_str(), nullptr, nullptr, argv, environ), 0);
-  // Visible once exec has replaced the spawned copy of this program.
+  agent_.start(dir_, "", program, {program});
+}
+
+void SandboxRoot::stop_snmp_agent() { agent_.stop(); }
+
+void SandboxRoot::prepare_service() const {
+  mkdir(path("etc/quagga").c_str(), 0755);
+  write("hostname", "gw-test\n");
+  write("serial", "SN-0042\n");
+  write("etc/alarm_email_group", "7\n");
+  write("etc/alarm_sms_group", "3\n");
+  write("tmp/.reboot_flag", "");
+  create_event_tables();
+  EXPECT_EQ(exec(kDefinitions), SQLITE_OK);
+}
+
+std::string SandboxRoot::add_pending(int eventid, const std::string &context,
+                                     const std::string &happentime, int notifyflag) const {
+  EXPECT_EQ(exec("insert into eventlogcache(eventid,notifyflag,context,happentime) values(" +
+                 std::to_string(eventid) + ",'" + std::to_string(notifyflag) + "','" + context +
+                 "','" + happentime + "');"),
+            SQLITE_OK);
+  return value("select max(id) from eventlogcache;");
+}
+
+SandboxProcess &SandboxRoot::start_daemon(bool wait_bound) {
+  sandbox_own_network();
+  std::string program = bin_dir() + "/alertmill";
+  daemons_.push_back(std::make_unique<SandboxProcess>());
+  daemons_.back()->start(dir_, "daemon" + std::to_string(daemons_.size() - 1), program, {program});
+  // The channels' start line follows the bind: no datagram is lost after it.
+  EXPECT_TRUE(!wait_bound || sandbox_wait_until([&] {
+    return daemon_out().find("notifymethodcounts") != std::string::npos;
+  })) << "the daemon did not start";
+  return *daemons_.back();
+}
+
+std::string SandboxRoot::daemon_out() const {
+  return read("daemon" + std::to_string(daemons_.size() - 1) + ".out");
+}
+
+void SandboxRoot::start_fake_service() {
+  fake_.start(dir_, "", sandbox_dev_dir() + "/snmp-mib", {"alertmill"});
+}
+
+SandboxRoot::Run SandboxRoot::eventadd(const std::vector<std::string> &args,
+                                       const std::vector<std::string> &wrapper) const {
+  std::string program = bin_dir() + "/eventadd";
+  std::vector<std::string> argv = wrapper;
+  argv.push_back(wrapper.empty() ? "eventadd" : program);
+  argv.insert(argv.end(), args.begin(), args.end());
+  SandboxProcess process;
+  process.start(dir_, "eventadd", wrapper.empty() ? program : wrapper[0], argv);
+  int status = process.wait();
+  return {status, read("eventadd.out"), read("eventadd.err"), process.cpu_seconds()};
+}
+
+void SandboxProcess::start(const std::string &root, const std::string &name,
+                           const std::string &program, const std::vector<std::string> &argv) {
+  stop();
+  std::vector<std::string> args = argv, env;
+  for (char **entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "LD_LIBRARY_PATH=", 16) != 0) env.emplace_back(*entry);
+  }
+  std::string libraries = env_or("LD_LIBRARY_PATH", "");
+  env.push_back("LD_LIBRARY_PATH=" + sandbox_dev_dir() +
+                (libraries.empty() ? "" : ":" + libraries));
+  auto pointers = [](std::vector<std::string> &texts) {
+    std::vector<char *> list;
+    for (std::string &text : texts) list.push_back(text.data());
+    list.push_back(nullptr);
+    return list;
+  };
+  std::vector<char *> arg_list = pointers(args), env_list = pointers(env);
+  std::string out = name.empty() ? "/dev/null" : root + "/" + name + ".out";
+  std::string err = name.empty() ? "/dev/null" : root + "/" + name + ".err";
+  pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int in = open("/dev/null", O_RDONLY);
+    int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (getppid() != parent || chdir(root.c_str()) != 0 || in < 0 || out_fd < 0 || err_fd < 0 ||
+        dup2(in, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
+      _exit(127);
+    }
+    execve(program.c_str(), arg_list.data(), env_list.data());
+    _exit(127);
+  }
+  ended_ = false;
+  ASSERT_GT(pid_, 0) << std::strerror(errno);
+  // Until exec, /proc shows the spawned copy of this program.
   ASSERT_TRUE(sandbox_wait_until([&] {
-    return read_whole("/proc/" + std::to_string(agent_) + "/cmdline").find("snmp-mib") !=
-           std::string::npos;
+    return read_whole("/proc/" + std::to_string(pid_) + "/cmdline").c_str() == argv[0] ||
+           !running();
   }));
 }
 
-void SandboxRoot::stop_snmp_agent() {
-  if (agent_ <= 0) return;
-  kill(agent_, SIGTERM);
-  waitpid(agent_, nullptr, 0);
-  agent_ = -1;
+bool SandboxProcess::running() {
+  if (pid_ <= 0 || ended_) return false;
+  int status;
+  rusage usage{};
+  if (wait4(pid_, &status, WNOHANG, &usage) != pid_) return true;
+  ended_ = true;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  cpu_seconds_ = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return false;
+}
+
+int SandboxProcess::wait() {
+  EXPECT_TRUE(sandbox_wait_until([&] { return !running(); }));
+  return status_;
+}
+
+void SandboxProcess::stop() {
+  if (running()) kill(pid_, SIGKILL);
+  wait();
+}
+
+bool sandbox_own_network() {
+  static const bool own = [] {
+    if (geteuid() == 0 && unshare(CLONE_NEWNET) == 0) {
+      int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      ifreq request{};
+      std::snprintf(request.ifr_name, sizeof request.ifr_name, "lo");
+      ioctl(fd, SIOCGIFFLAGS, &request);
+      request.ifr_flags |= IFF_UP | IFF_RUNNING;
+      EXPECT_EQ(ioctl(fd, SIOCSIFFLAGS, &request), 0) << "loopback: " << std::strerror(errno);
+      close(fd);
+      return true;
+    }
+    // Held until the program ends.
+    int lock = open("/tmp/alertmill-service-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lock >= 0) flock(lock, LOCK_EX);
+    return false;
+  }();
+  return own;
+}
+
+void sandbox_send(const std::string &bytes) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(9001);
+  to.sin_addr.s_addr = inet_addr("127.0.0.1");
+  ssize_t sent =
+      sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+  EXPECT_EQ(sent, static_cast<ssize_t>(bytes.size())) << std::strerror(errno);
+  close(fd);
+}
+
+int sandbox_count(const std::vector<std::string> &lines, const std::string &piece) {
+  int count = 0;
+  for (const std::string &line : lines) count += line.find(piece) != std::string::npos;
+  return count;
 }
 
 bool sandbox_wait_until(const std::function<bool()> &condition,
