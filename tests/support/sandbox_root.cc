@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <sched.h>
@@ -11,7 +10,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,62 +17,26 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "db/event_tables.h"
 
-extern char **environ;
-
 namespace {
 
 std::string read_whole(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<std::string> unescaped_lines(const std::string &path) {
   std::vector<std::string> lines;
   std::istringstream in(read_whole(path));
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(sandbox_unescape(line));
+  for (std::string line; std::getline(in, line);) lines.push_back(sandbox_unescape(line));
   return lines;
 }
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-  return std::remove(path);
-}
-
-void put_dev_dir_first_on_path() {
-  std::string dev = sandbox_dev_dir();
-  const char *path = std::getenv("PATH");
-  std::string current = path != nullptr ? path : "/usr/bin:/bin";
-  if (current.rfind(dev + ":", 0) != 0) setenv("PATH", (dev + ":" + current).c_str(), 1);
-}
-
-struct CloseConnection {
-  void operator()(sqlite3 *connection) const { sqlite3_close(connection); }
-};
-using Connection = std::unique_ptr<sqlite3, CloseConnection>;
-
-// The lock file the daemon takes around each statement of its own.
-class DbLock {
- public:
-  explicit DbLock(const std::string &path)
-      : fd_(path.empty() ? -1 : open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-    if (fd_ >= 0) lockf(fd_, F_LOCK, 0);
-  }
-  ~DbLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-
- private:
-  int fd_;
-};
 
 std::string env_or(const char *name, const std::string &fallback) {
   const char *value = std::getenv(name);
@@ -82,6 +44,24 @@ std::string env_or(const char *name, const std::string &fallback) {
 }
 
 std::string bin_dir() { return env_or("ALERTMILL_BIN_DIR", sandbox_dev_dir() + "/../bin"); }
+
+// One connection to the events database, under the daemon's lock file when
+// asked.
+struct Session {
+  Session(const SandboxRoot &root, bool lock)
+      : lock_fd(lock ? open(root.path("tmp/syscore.fl").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)
+                     : -1) {
+    if (lock_fd >= 0) lockf(lock_fd, F_LOCK, 0);
+    EXPECT_EQ(sqlite3_open(root.path("etc/events.sqlite3").c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 10000);
+  }
+  ~Session() {
+    sqlite3_close(db);
+    if (lock_fd >= 0) close(lock_fd);
+  }
+  int lock_fd;
+  sqlite3 *db = nullptr;
+};
 
 constexpr char kDefinitions[] =
     "insert into eventlist(eventid,eventname,type,enablerecord,emailnotify,smsnotify,snmpnotify,"
@@ -94,16 +74,6 @@ constexpr char kDefinitions[] =
     "(4013,'login','user','yes','yes','no','no','Login ${user}','','User ${user} logged in'),"
     "(4019,'start','system','yes','yes','yes','yes','Service started','','Start after boot'),"
     "(4020,'reboot','system','yes','yes','yes','yes','Device rebooted','','Start after reboot');";
-
-Connection open_events_db(const std::string &path) {
-  sqlite3 *connection = nullptr;
-  int result = sqlite3_open(path.c_str(), &connection);
-  Connection owned(connection);
-  EXPECT_EQ(result, SQLITE_OK) << path;
-  if (result != SQLITE_OK) return nullptr;
-  sqlite3_busy_timeout(connection, 10000);
-  return owned;
-}
 
 }  // namespace
 
@@ -126,7 +96,13 @@ SandboxRoot::SandboxRoot(bool dirs) {
   had_root_ = saved != nullptr;
   if (had_root_) saved_root_ = saved;
   setenv("ALERTMILL_ROOT", dir_.c_str(), 1);
-  put_dev_dir_first_on_path();
+  // Children find the stand-ins first, programs and library alike.
+  for (const char *variable : {"PATH", "LD_LIBRARY_PATH"}) {
+    std::string dev = sandbox_dev_dir(), current = env_or(variable, "");
+    if (current.rfind(dev, 0) != 0) {
+      setenv(variable, (current.empty() ? dev : dev + ":" + current).c_str(), 1);
+    }
+  }
 }
 
 SandboxRoot::~SandboxRoot() {
@@ -141,7 +117,8 @@ SandboxRoot::~SandboxRoot() {
   if (::testing::Test::HasFailure()) {
     std::fprintf(stderr, "sandbox kept for inspection: %s\n", dir_.c_str());
   } else {
-    nftw(dir_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
   }
 }
 
@@ -172,20 +149,16 @@ std::vector<std::vector<std::string>> SandboxRoot::ubus_messages() const {
 }
 
 int SandboxRoot::exec(const std::string &sql) const {
-  DbLock lock(daemons_.empty() ? "" : path("tmp/syscore.fl"));
-  Connection connection = open_events_db(path("etc/events.sqlite3"));
-  if (!connection) return SQLITE_CANTOPEN;
-  return sqlite3_exec(connection.get(), sql.c_str(), nullptr, nullptr, nullptr);
+  Session session(*this, !daemons_.empty());
+  return sqlite3_exec(session.db, sql.c_str(), nullptr, nullptr, nullptr);
 }
 
 std::vector<std::vector<std::string>> SandboxRoot::rows(const std::string &sql) const {
   std::vector<std::vector<std::string>> table;
-  DbLock lock(daemons_.empty() ? "" : path("tmp/syscore.fl"));
-  Connection connection = open_events_db(path("etc/events.sqlite3"));
-  if (!connection) return table;
+  Session session(*this, !daemons_.empty());
   sqlite3_stmt *statement = nullptr;
-  int result = sqlite3_prepare_v2(connection.get(), sql.c_str(), -1, &statement, nullptr);
-  EXPECT_EQ(result, SQLITE_OK) << sql << ": " << sqlite3_errmsg(connection.get());
+  int result = sqlite3_prepare_v2(session.db, sql.c_str(), -1, &statement, nullptr);
+  EXPECT_EQ(result, SQLITE_OK) << sql << ": " << sqlite3_errmsg(session.db);
   while (result == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW) {
     std::vector<std::string> row;
     for (int column = 0; column < sqlite3_column_count(statement); ++column) {
@@ -210,20 +183,21 @@ void SandboxRoot::create_event_tables() const {
 }
 
 void SandboxRoot::start_snmp_agent() {
-  if (agent_.running()) return;
   std::string program = sandbox_dev_dir() + "/snmp-mib";
-  agent_.start(dir_, "", program, {program});
+  if (!agent_.running()) agent_.start(dir_, "", program, {program});
 }
 
 void SandboxRoot::stop_snmp_agent() { agent_.stop(); }
 
 void SandboxRoot::prepare_service() const {
   mkdir(path("etc/quagga").c_str(), 0755);
-  write("hostname", "gw-test\n");
-  write("serial", "SN-0042\n");
-  write("etc/alarm_email_group", "7\n");
-  write("etc/alarm_sms_group", "3\n");
-  write("tmp/.reboot_flag", "");
+  for (const auto &[file, content] : {std::pair{"hostname", "gw-test\n"},
+                                      {"serial", "SN-0042\n"},
+                                      {"etc/alarm_email_group", "7\n"},
+                                      {"etc/alarm_sms_group", "3\n"},
+                                      {"tmp/.reboot_flag", ""}}) {
+    write(file, content);
+  }
   create_event_tables();
   EXPECT_EQ(exec(kDefinitions), SQLITE_OK);
 }
@@ -266,26 +240,16 @@ SandboxRoot::Run SandboxRoot::eventadd(const std::vector<std::string> &args,
   SandboxProcess process;
   process.start(dir_, "eventadd", wrapper.empty() ? program : wrapper[0], argv);
   int status = process.wait();
-  return {status, read("eventadd.out"), read("eventadd.err"), process.cpu_seconds()};
+  return {status, read("eventadd.out"), read("eventadd.err")};
 }
 
 void SandboxProcess::start(const std::string &root, const std::string &name,
                            const std::string &program, const std::vector<std::string> &argv) {
   stop();
-  std::vector<std::string> args = argv, env;
-  for (char **entry = environ; *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, "LD_LIBRARY_PATH=", 16) != 0) env.emplace_back(*entry);
-  }
-  std::string libraries = env_or("LD_LIBRARY_PATH", "");
-  env.push_back("LD_LIBRARY_PATH=" + sandbox_dev_dir() +
-                (libraries.empty() ? "" : ":" + libraries));
-  auto pointers = [](std::vector<std::string> &texts) {
-    std::vector<char *> list;
-    for (std::string &text : texts) list.push_back(text.data());
-    list.push_back(nullptr);
-    return list;
-  };
-  std::vector<char *> arg_list = pointers(args), env_list = pointers(env);
+  std::vector<std::string> args = argv;
+  std::vector<char *> arg_list;
+  for (std::string &arg : args) arg_list.push_back(arg.data());
+  arg_list.push_back(nullptr);
   std::string out = name.empty() ? "/dev/null" : root + "/" + name + ".out";
   std::string err = name.empty() ? "/dev/null" : root + "/" + name + ".err";
   pid_t parent = getpid();
@@ -300,7 +264,7 @@ void SandboxProcess::start(const std::string &root, const std::string &name,
         dup2(in, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
       _exit(127);
     }
-    execve(program.c_str(), arg_list.data(), env_list.data());
+    execv(program.c_str(), arg_list.data());
     _exit(127);
   }
   ended_ = false;
@@ -315,12 +279,9 @@ void SandboxProcess::start(const std::string &root, const std::string &name,
 bool SandboxProcess::running() {
   if (pid_ <= 0 || ended_) return false;
   int status;
-  rusage usage{};
-  if (wait4(pid_, &status, WNOHANG, &usage) != pid_) return true;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
   ended_ = true;
   status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  cpu_seconds_ = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return false;
 }
 
@@ -385,23 +346,12 @@ bool sandbox_wait_until(const std::function<bool()> &condition,
 std::string sandbox_unescape(const std::string &line) {
   std::string out;
   for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] != '\\' || i + 1 == line.size()) {
-      out += line[i];
-      continue;
+    char c = line[i];
+    if (c == '\\' && i + 1 < line.size()) {
+      c = line[++i];
+      c = c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
     }
-    switch (line[++i]) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      default:
-        out += line[i];
-    }
+    out += c;
   }
   return out;
 }

@@ -1,8 +1,9 @@
 // A fresh sandbox root for one test: ALERTMILL_ROOT points at a new temporary
-// directory (with etc/ and tmp/) and the stand-ins of <build>/dev come first
-// on PATH. The stand-ins' files in the root are described in dev/README.md.
-// The previous ALERTMILL_ROOT comes back when it goes; the directory goes
-// too, unless the test failed.
+// directory (with etc/ and tmp/), and the stand-ins of <build>/dev come first
+// on PATH and LD_LIBRARY_PATH for the programs the test starts. The
+// stand-ins' files in the root are described in dev/README.md. The previous
+// ALERTMILL_ROOT comes back when it goes; the directory goes unless the test
+// failed.
 #ifndef ALERTMILL_TESTS_SUPPORT_SANDBOX_ROOT_H_
 #define ALERTMILL_TESTS_SUPPORT_SANDBOX_ROOT_H_
 
@@ -14,11 +15,9 @@
 #include <string>
 #include <vector>
 
-// A program run with the sandbox root as working directory, the stand-in
-// libraries first on LD_LIBRARY_PATH and its output in <name>.out and
-// <name>.err in the root (nowhere without a name). start returns once exec
-// has replaced the spawned copy of this program, so a process list taken
-// next shows argv[0], or once the program has ended.
+// A program run in the sandbox root, its output in <name>.out and .err there
+// (nowhere without a name). start returns once exec has replaced the spawned
+// copy of this program, so a process list shows argv[0], or once it ended.
 class SandboxProcess {
  public:
   SandboxProcess() = default;
@@ -28,19 +27,15 @@ class SandboxProcess {
 
   void start(const std::string &root, const std::string &name, const std::string &program,
              const std::vector<std::string> &argv);
-  pid_t pid() const { return pid_; }
   bool running();
   // Waits for the end: the exit status, or minus the signal.
   int wait();
-  // Kills it and waits for it.
-  void stop();
-  double cpu_seconds() const { return cpu_seconds_; }
+  void stop();  // kills and waits
 
  private:
   pid_t pid_ = -1;
   bool ended_ = false;
   int status_ = -1;
-  double cpu_seconds_ = 0;
 };
 
 class SandboxRoot {
@@ -67,8 +62,8 @@ class SandboxRoot {
   // The messages that reached their services (see sandbox_ubus_messages).
   std::vector<std::vector<std::string>> ubus_messages() const;
 
-  // The events database, straight through SQLite: no traces, and a busy
-  // database is waited for. Once a daemon runs, under the lock file it
+  // The events database, straight through SQLite: no traces, a busy database
+  // is waited for, and once a daemon was started, under the lock file it
   // honours, so none of its statements fails for a test's. exec gives
   // SQLite's result; rows every row as texts (NULL reads "<null>"), failing
   // the test when the query fails; value the first cell ("" when none).
@@ -86,15 +81,14 @@ class SandboxRoot {
   // e-mail group 7, SMS group 3, the /tmp start marker (a restart within the
   // same boot), the event tables and these definitions:
   //   100  all channels, "Port ${port} ${state}" / "Port ${port} is ${state}"
-  //   101  e-mail only, subject "last=${last}", message "len=${len}"
-  //   102  no channel;  103 SMS only
+  //   101  e-mail, "last=${last}" / "len=${len}";  102 none;  103 SMS only
   //   4013 e-mail, event log;  4019 / 4020 all channels, event log
   void prepare_service() const;
   // Inserts a pending row; its id.
   std::string add_pending(int eventid, const std::string &context, const std::string &happentime,
                           int notifyflag = 0) const;
-  // build/bin/alertmill as daemon<N>.out/.err, N counting the starts; returns
-  // once its service socket is bound unless told not to wait.
+  // build/bin/alertmill as daemon<N>, N counting from 0; returns once its
+  // service socket is bound unless told not to wait. Output of the last one.
   SandboxProcess &start_daemon(bool wait_bound = true);
   std::string daemon_out() const;
   // A process listed as alertmill without a daemon behind it.
@@ -102,9 +96,8 @@ class SandboxRoot {
   struct Run {
     int status;
     std::string out, err;
-    double cpu_seconds;
   };
-  // build/bin/eventadd with args (after the programs of wrapper, if any).
+  // build/bin/eventadd with args, run by the wrapper command if one is given.
   Run eventadd(const std::vector<std::string> &args,
                const std::vector<std::string> &wrapper = {}) const;
 
@@ -112,8 +105,7 @@ class SandboxRoot {
   std::string dir_;
   std::string saved_root_;
   bool had_root_ = false;
-  SandboxProcess agent_;
-  SandboxProcess fake_;
+  SandboxProcess agent_, fake_;
   std::vector<std::unique_ptr<SandboxProcess>> daemons_;
 };
 
@@ -133,20 +125,18 @@ std::string sandbox_unescape(const std::string &line);
 std::vector<std::vector<std::string>> sandbox_ubus_messages(const std::string &path);
 
 // The loader reads LD_LIBRARY_PATH once, when a process starts, so a test
-// program that needs the stand-in libraries calls this first thing (from a
-// static initialiser): it restarts the program with <build>/dev at the front
-// of LD_LIBRARY_PATH, unless that is done already or SANDBOX_NO_DEV_LIBRARIES
-// is set.
+// program that needs the stand-in libraries itself calls this first thing
+// (from a static initialiser): it restarts the program with <build>/dev at
+// the front of LD_LIBRARY_PATH, unless that is done already or
+// SANDBOX_NO_DEV_LIBRARIES is set.
 void sandbox_restart_with_dev_libraries();
 
-// Port 9001 is fixed, so a test that serves or listens on it moves this
-// process into a network namespace of its own (as root), with loopback up;
-// true then. Otherwise it waits for a lock file and runs alone.
+// Port 9001 is fixed: a test that serves or listens on it moves this process
+// into a network namespace of its own with loopback up (as root; true then),
+// or else waits for a lock file and runs alone.
 bool sandbox_own_network();
-
 // Sends one datagram to the service port.
 void sandbox_send(const std::string &bytes);
-
 // How many lines hold piece.
 int sandbox_count(const std::vector<std::string> &lines, const std::string &piece);
 
