@@ -31,10 +31,17 @@ std::string read_whole(const std::string &path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The pieces of text between separators (a last empty one left out).
+std::vector<std::string> split(const std::string &text, char separator) {
+  std::vector<std::string> pieces;
+  std::istringstream in(text);
+  for (std::string piece; std::getline(in, piece, separator);) pieces.push_back(piece);
+  return pieces;
+}
+
 std::vector<std::string> unescaped_lines(const std::string &path) {
-  std::vector<std::string> lines;
-  std::istringstream in(read_whole(path));
-  for (std::string line; std::getline(in, line);) lines.push_back(sandbox_unescape(line));
+  std::vector<std::string> lines = split(read_whole(path), '\n');
+  for (std::string &line : lines) line = sandbox_unescape(line);
   return lines;
 }
 
@@ -327,12 +334,6 @@ void sandbox_send(const std::string &bytes) {
   close(fd);
 }
 
-int sandbox_count(const std::vector<std::string> &lines, const std::string &piece) {
-  int count = 0;
-  for (const std::string &line : lines) count += line.find(piece) != std::string::npos;
-  return count;
-}
-
 bool sandbox_wait_until(const std::function<bool()> &condition,
                         std::chrono::milliseconds deadline) {
   auto end = std::chrono::steady_clock::now() + deadline;
@@ -358,15 +359,10 @@ std::string sandbox_unescape(const std::string &line) {
 
 std::vector<std::vector<std::string>> sandbox_ubus_messages(const std::string &path) {
   std::vector<std::vector<std::string>> messages;
-  std::istringstream in(read_whole(path));
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> fields;
+  for (const std::string &line : split(read_whole(path), '\n')) {
     // Tabs inside the fields are escaped: a raw one separates them.
-    for (size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
-      tab = line.find('\t', start);
-      fields.push_back(sandbox_unescape(line.substr(start, tab - start)));
-    }
-    messages.push_back(fields);
+    messages.push_back(split(line + '\t', '\t'));
+    for (std::string &field : messages.back()) field = sandbox_unescape(field);
   }
   return messages;
 }
