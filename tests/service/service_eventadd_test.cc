@@ -127,57 +127,53 @@ TEST(Eventadd, HostileAndLongTextsArriveIntact) {
   }
 }
 
+Strings args_of(const std::string &line) {  // '|' between arguments
+  Strings args;
+  for (size_t start = 0, bar = 0; !line.empty() && bar != std::string::npos; start = bar + 1) {
+    bar = line.find('|', start);
+    args.push_back(line.substr(start, bar - start));
+  }
+  return args;
+}
+
 // The exit status and what stderr says for each way an event falls short.
 TEST(Eventadd, ExitStatusAndWhy) {
   const struct {
-    const char *switch_file;
-    Strings args;
+    const char *switch_file, *args;
     int status;
-    const char *setup;  // "no cloud", "no reader", "offline" or SQL
+    std::string setup;  // "no cloud", "no reader", "offline" or SQL
     std::string said;   // ROOT stands for the root, CONF for the switch file
   } cases[] = {
-      {"alarm\n", {"100", "port=1"}, 0, "", ""},
-      {nullptr, {"-t", "2024-02-29 23:59:59", "100", ""}, 0, "", ""},  // the switch is not asked
-      {nullptr,
-       {"100"},
-       0,
-       "no cloud",
+      {"alarm\n", "100|port=1", 0, "", ""},
+      {nullptr, "-t|2024-02-29 23:59:59|100|", 0, "", ""},  // the switch is not asked
+      {nullptr, "100", 0, "no cloud",
        "no cloudclient running\neventadd: warning: events are off (CONF cannot be read): event "
        "100 neither recorded nor sent\n"},
-      {"off\n",
-       {"100"},
-       0,
-       "",
+      {"off\n", "100", 0, "",
        "eventadd: warning: alertmill is not running and CONF has no alarm line: event 100 neither "
        "recorded nor sent\n"},
-      {"alarm\n",
-       {"999"},
-       1,
-       "no reader",
+      {"alarm\n", "999", 1, "no reader",
        "open ROOT/tmp/cloudclient.fifo error: no reading process\neventadd: unknown event id "
        "999\n"},
-      {nullptr,
-       {"-t", "2023-02-29 07:08:09", "100", ""},
-       2,
-       "",
+      {nullptr, "-t|2023-02-29 07:08:09|100|", 2, "",
        "eventadd: bad time stamp '2023-02-29 07:08:09': want YYYY-MM-DD HH:MM:SS\n"},
-      {"alarm\n",
-       {"100"},
-       1,
+      {"alarm\n", "100", 1,
        "create trigger refuse before insert on eventlogcache begin select raise(abort, 'full'); "
        "end",
        "error:full\neventadd: event 100 not recorded: the database refused its row: full\n"},
-      {"alarm\n", {"100"}, 1, "offline", "eventadd: event 100 not sent to alertmill: NOROUTE\n"},
+      {"alarm\n", "100", 1, "offline", "eventadd: event 100 not sent to alertmill: NOROUTE\n"},
+      {"alarm\n", "", 2, "", "usage: eventadd ID [TEXT]\n"},
+      {"alarm\n", "12x", 2, "", "usage: eventadd ID [TEXT]\n"},
+      {"alarm\n", "1|2|3", 2, "", "usage: eventadd ID [TEXT]\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.said);
-    const std::string setup = c.setup;
-    Scene scene(c.switch_file, setup.find("no ") != 0);
-    if (setup == "no reader") mkfifo(scene.box.path("tmp/cloudclient.fifo").c_str(), 0600);
-    if (setup.rfind("create", 0) == 0) scene.box.exec(setup);
-    if (setup == "offline" && !sandbox_own_network()) continue;
+    Scene scene(c.switch_file, c.setup.find("no ") != 0);
+    if (c.setup == "no reader") mkfifo(scene.box.path("tmp/cloudclient.fifo").c_str(), 0600);
+    if (c.setup.rfind("create", 0) == 0) scene.box.exec(c.setup);
+    if (c.setup == "offline" && !sandbox_own_network()) continue;
     SandboxRoot::Run run = scene.box.eventadd(
-        c.args, setup == "offline" ? Strings{"/usr/bin/unshare", "-n"} : Strings{});
+        args_of(c.args), c.setup == "offline" ? Strings{"/usr/bin/unshare", "-n"} : Strings{});
     std::string said = c.said;
     for (const auto &[name, value] :
          {std::pair<std::string, std::string>{"CONF", "ROOT/etc/quagga/events_alarm.conf"},
@@ -187,12 +183,7 @@ TEST(Eventadd, ExitStatusAndWhy) {
         said.replace(at, name.size(), value);
     }
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.err, said);
-  }
-  for (const Strings &args : std::vector<Strings>{{}, {"12x"}, {"1", "2", "3"}, {"-t", "1", "2"}}) {
-    SandboxRoot::Run run = Scene().box.eventadd(args);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err.rfind("usage: eventadd ID [TEXT]\n", 0), 0u);
+    EXPECT_EQ(c.status == 2 ? run.err.substr(0, said.size()) : run.err, said);  // usage goes on
   }
 }
 
@@ -210,28 +201,14 @@ TEST(Eventadd, TimedVariantRecordsItsTime) {
 
 TEST(Eventadd, PendingListsOneLinePerRowOldestFirst) {
   Scene scene;
-  const struct {
-    int eventid, notifyflag;
-    const char *context, *happentime, *line;  // the line after the row's id
-  } rows[] = {
-      {100, 3, "port=3&state=up", "2024-03-05 07:08:08",
-       "\t100\t2024-03-05 07:08:08\twaiting\temail,sms,snmp\temail,sms\tsnmp\tport\t"
-       "Port ${port} ${state}\tport=3&state=up"},
-      {999, 1, "a=1\tb\n", "2024-03-05 07:08:06",
-       "\t999\t2024-03-05 07:08:06\tdiscard:no-definition\t-\t-\t-\t-\t-\ta=1\\tb\\n"},
-  };
-  unsetenv("COLUMNS");
+  unsetenv("COLUMNS");  // cut to the terminal's width otherwise
   EXPECT_EQ(scene.box.eventadd({"--pending"}).out, "no pending events\n");
-  std::string expected;
-  for (const auto &row : rows) {
-    expected += scene.box.add_pending(row.eventid, row.context, row.happentime, row.notifyflag) +
-                row.line + "\n";
-  }
-  SandboxRoot::Run run = scene.box.eventadd({"--pending"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, expected);
-  EXPECT_NE(scene.box.eventadd({"--help"}).out.find("\neventadd --pending [--wide]\n"),
-            std::string::npos);
+  scene.box.add_pending(100, "port=3&state=up", "2024-03-05 07:08:08", 3);
+  scene.box.add_pending(999, "a=1\tb\n", "2024-03-05 07:08:06", 1);
+  EXPECT_EQ(scene.box.eventadd({"--pending"}).out,
+            "1\t100\t2024-03-05 07:08:08\twaiting\temail,sms,snmp\temail,sms\tsnmp\tport\t"
+            "Port ${port} ${state}\tport=3&state=up\n"
+            "2\t999\t2024-03-05 07:08:06\tdiscard:no-definition\t-\t-\t-\t-\t-\ta=1\\tb\\n\n");
 }
 
 }  // namespace
