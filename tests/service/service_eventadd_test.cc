@@ -77,7 +77,9 @@ TEST(Eventadd, EnableValueDecidesRowLogDatagramAndFifo) {
     SCOPED_TRACE(std::string(c.switch_file ? c.switch_file : "none") +
                  (c.service_running ? "+running" : ""));
     Scene scene(c.switch_file);
-    if (c.service_running) scene.box.start_fake_service();
+    SandboxProcess fake;  // listed as alertmill, no daemon behind it
+    if (c.service_running)
+      fake.start(scene.box.dir(), "", sandbox_dev_dir() + "/snmp-mib", {"alertmill"});
     SandboxRoot::Run run = scene.box.eventadd({"4019"});
     EXPECT_EQ(run.status, 0) << run.err;
     std::string request = "&eventid=4019&sqlid=" + std::string(c.enable == 1 ? "1" : "") + "&";

@@ -95,9 +95,8 @@ SandboxRoot::SandboxRoot(bool dirs) {
   char *made = mkdtemp(pattern);
   EXPECT_NE(made, nullptr);
   dir_ = made != nullptr ? made : "/nonexistent";
-  if (dirs) {
-    mkdir(path("etc").c_str(), 0755);
-    mkdir(path("tmp").c_str(), 0755);
+  for (const char *sub : {"etc", "tmp"}) {
+    if (dirs) mkdir(path(sub).c_str(), 0755);
   }
   const char *saved = std::getenv("ALERTMILL_ROOT");
   had_root_ = saved != nullptr;
@@ -114,19 +113,11 @@ SandboxRoot::SandboxRoot(bool dirs) {
 
 SandboxRoot::~SandboxRoot() {
   daemons_.clear();
-  fake_.stop();
   stop_snmp_agent();
-  if (had_root_) {
-    setenv("ALERTMILL_ROOT", saved_root_.c_str(), 1);
-  } else {
-    unsetenv("ALERTMILL_ROOT");
-  }
-  if (::testing::Test::HasFailure()) {
-    std::fprintf(stderr, "sandbox kept for inspection: %s\n", dir_.c_str());
-  } else {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  had_root_ ? setenv("ALERTMILL_ROOT", saved_root_.c_str(), 1) : unsetenv("ALERTMILL_ROOT");
+  std::error_code ignored;
+  if (!::testing::Test::HasFailure()) std::filesystem::remove_all(dir_, ignored);
+  if (::testing::Test::HasFailure()) std::fprintf(stderr, "sandbox kept: %s\n", dir_.c_str());
 }
 
 std::string SandboxRoot::path(const std::string &relative) const { return dir_ + "/" + relative; }
@@ -232,10 +223,6 @@ SandboxProcess &SandboxRoot::start_daemon(bool wait_bound) {
 
 std::string SandboxRoot::daemon_out() const {
   return read("daemon" + std::to_string(daemons_.size() - 1) + ".out");
-}
-
-void SandboxRoot::start_fake_service() {
-  fake_.start(dir_, "", sandbox_dev_dir() + "/snmp-mib", {"alertmill"});
 }
 
 SandboxRoot::Run SandboxRoot::eventadd(const std::vector<std::string> &args,

@@ -86,8 +86,6 @@ class SandboxRoot {
   // bound unless told not to wait; daemon_out is the last one's output.
   SandboxProcess &start_daemon(bool wait_bound = true);
   std::string daemon_out() const;
-  // A process listed as alertmill without a daemon behind it.
-  void start_fake_service();
   struct Run {
     int status;
     std::string out, err;
@@ -100,7 +98,7 @@ class SandboxRoot {
   std::string dir_;
   std::string saved_root_;
   bool had_root_ = false;
-  SandboxProcess agent_, fake_;
+  SandboxProcess agent_;
   std::vector<std::unique_ptr<SandboxProcess>> daemons_;
 };
 
