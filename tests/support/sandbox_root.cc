@@ -1,66 +1,86 @@
 #include "tests/support/sandbox_root.h"
 
-#include <ftw.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "db/event_tables.h"
 
-extern char **environ;
-
 namespace {
 
 std::string read_whole(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The pieces of text between separators (a last empty one left out).
+std::vector<std::string> split(const std::string &text, char separator) {
+  std::vector<std::string> pieces;
+  std::istringstream in(text);
+  for (std::string piece; std::getline(in, piece, separator);) pieces.push_back(piece);
+  return pieces;
 }
 
 std::vector<std::string> unescaped_lines(const std::string &path) {
-  std::vector<std::string> lines;
-  std::istringstream in(read_whole(path));
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(sandbox_unescape(line));
+  std::vector<std::string> lines = split(read_whole(path), '\n');
+  for (std::string &line : lines) line = sandbox_unescape(line);
   return lines;
 }
 
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-  return std::remove(path);
+std::string env_or(const char *name, const std::string &fallback) {
+  const char *value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-void put_dev_dir_first_on_path() {
-  std::string dev = sandbox_dev_dir();
-  const char *path = std::getenv("PATH");
-  std::string current = path != nullptr ? path : "/usr/bin:/bin";
-  if (current.rfind(dev + ":", 0) != 0) setenv("PATH", (dev + ":" + current).c_str(), 1);
-}
+std::string bin_dir() { return env_or("ALERTMILL_BIN_DIR", sandbox_dev_dir() + "/../bin"); }
 
-struct CloseConnection {
-  void operator()(sqlite3 *connection) const { sqlite3_close(connection); }
+// One connection to the events database, under the daemon's lock file when
+// asked.
+struct Session {
+  Session(const SandboxRoot &root, bool lock)
+      : lock_fd(lock ? open(root.path("tmp/syscore.fl").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)
+                     : -1) {
+    if (lock_fd >= 0) lockf(lock_fd, F_LOCK, 0);
+    EXPECT_EQ(sqlite3_open(root.path("etc/events.sqlite3").c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 10000);
+  }
+  ~Session() {
+    sqlite3_close(db);
+    if (lock_fd >= 0) close(lock_fd);
+  }
+  int lock_fd;
+  sqlite3 *db = nullptr;
 };
-using Connection = std::unique_ptr<sqlite3, CloseConnection>;
 
-Connection open_events_db(const std::string &path) {
-  sqlite3 *connection = nullptr;
-  int result = sqlite3_open(path.c_str(), &connection);
-  Connection owned(connection);
-  EXPECT_EQ(result, SQLITE_OK) << path;
-  if (result != SQLITE_OK) return nullptr;
-  sqlite3_busy_timeout(connection, 10000);
-  return owned;
-}
+constexpr char kDefinitions[] =
+    "insert into eventlist(eventid,eventname,type,enablerecord,emailnotify,smsnotify,snmpnotify,"
+    "subject,prompt,context_en) values"
+    "(100,'port','port','no','yes','on','1','Port ${port} ${state}','check the cable',"
+    "'Port ${port} is ${state}'),"
+    "(101,'probe','test','no','yes','no','no','last=${last}','','len=${len}'),"
+    "(102,'silent','test','no','no','','NO','quiet','',''),"
+    "(103,'text','test','no','no','yes','no','sms ${x}','','sms ${x}'),"
+    "(4013,'login','user','yes','yes','no','no','Login ${user}','','User ${user} logged in'),"
+    "(4019,'start','system','yes','yes','yes','yes','Service started','','Start after boot'),"
+    "(4020,'reboot','system','yes','yes','yes','yes','Device rebooted','','Start after reboot');";
 
 }  // namespace
 
@@ -75,25 +95,29 @@ SandboxRoot::SandboxRoot(bool dirs) {
   char *made = mkdtemp(pattern);
   EXPECT_NE(made, nullptr);
   dir_ = made != nullptr ? made : "/nonexistent";
-  if (dirs) {
-    mkdir(path("etc").c_str(), 0755);
-    mkdir(path("tmp").c_str(), 0755);
+  for (const char *sub : {"etc", "tmp"}) {
+    if (dirs) mkdir(path(sub).c_str(), 0755);
   }
   const char *saved = std::getenv("ALERTMILL_ROOT");
   had_root_ = saved != nullptr;
   if (had_root_) saved_root_ = saved;
   setenv("ALERTMILL_ROOT", dir_.c_str(), 1);
-  put_dev_dir_first_on_path();
+  // Children find the stand-ins first, programs and library alike.
+  for (const char *variable : {"PATH", "LD_LIBRARY_PATH"}) {
+    std::string dev = sandbox_dev_dir(), current = env_or(variable, "");
+    if (current.rfind(dev, 0) != 0) {
+      setenv(variable, (current.empty() ? dev : dev + ":" + current).c_str(), 1);
+    }
+  }
 }
 
 SandboxRoot::~SandboxRoot() {
+  daemons_.clear();
   stop_snmp_agent();
-  if (had_root_) {
-    setenv("ALERTMILL_ROOT", saved_root_.c_str(), 1);
-  } else {
-    unsetenv("ALERTMILL_ROOT");
-  }
-  nftw(dir_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  had_root_ ? setenv("ALERTMILL_ROOT", saved_root_.c_str(), 1) : unsetenv("ALERTMILL_ROOT");
+  std::error_code ignored;
+  if (!::testing::Test::HasFailure()) std::filesystem::remove_all(dir_, ignored);
+  if (::testing::Test::HasFailure()) std::fprintf(stderr, "sandbox kept: %s\n", dir_.c_str());
 }
 
 std::string SandboxRoot::path(const std::string &relative) const { return dir_ + "/" + relative; }
@@ -123,18 +147,16 @@ std::vector<std::vector<std::string>> SandboxRoot::ubus_messages() const {
 }
 
 int SandboxRoot::exec(const std::string &sql) const {
-  Connection connection = open_events_db(path("etc/events.sqlite3"));
-  if (!connection) return SQLITE_CANTOPEN;
-  return sqlite3_exec(connection.get(), sql.c_str(), nullptr, nullptr, nullptr);
+  Session session(*this, !daemons_.empty());
+  return sqlite3_exec(session.db, sql.c_str(), nullptr, nullptr, nullptr);
 }
 
 std::vector<std::vector<std::string>> SandboxRoot::rows(const std::string &sql) const {
   std::vector<std::vector<std::string>> table;
-  Connection connection = open_events_db(path("etc/events.sqlite3"));
-  if (!connection) return table;
+  Session session(*this, !daemons_.empty());
   sqlite3_stmt *statement = nullptr;
-  int result = sqlite3_prepare_v2(connection.get(), sql.c_str(), -1, &statement, nullptr);
-  EXPECT_EQ(result, SQLITE_OK) << sql << ": " << sqlite3_errmsg(connection.get());
+  int result = sqlite3_prepare_v2(session.db, sql.c_str(), -1, &statement, nullptr);
+  EXPECT_EQ(result, SQLITE_OK) << sql << ": " << sqlite3_errmsg(session.db);
   while (result == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW) {
     std::vector<std::string> row;
     for (int column = 0; column < sqlite3_column_count(statement); ++column) {
@@ -159,22 +181,144 @@ void SandboxRoot::create_event_tables() const {
 }
 
 void SandboxRoot::start_snmp_agent() {
-  if (agent_ > 0) return;
   std::string program = sandbox_dev_dir() + "/snmp-mib";
-  char *argv[] = {program.data(), nullptr};
-  ASSERT_EQ(posix_spawn(&agent_, program.c_str(), nullptr, nullptr, argv, environ), 0);
-  // Visible once exec has replaced the spawned copy of this program.
+  if (!agent_.running()) agent_.start(dir_, "", program, {program});
+}
+
+void SandboxRoot::stop_snmp_agent() { agent_.stop(); }
+
+void SandboxRoot::prepare_service() const {
+  mkdir(path("etc/quagga").c_str(), 0755);
+  for (const auto &[file, content] : {std::pair{"hostname", "gw-test\n"},
+                                      {"serial", "SN-0042\n"},
+                                      {"etc/alarm_email_group", "7\n"},
+                                      {"etc/alarm_sms_group", "3\n"},
+                                      {"tmp/.reboot_flag", ""}}) {
+    write(file, content);
+  }
+  create_event_tables();
+  EXPECT_EQ(exec(kDefinitions), SQLITE_OK);
+}
+
+std::string SandboxRoot::add_pending(int eventid, const std::string &context,
+                                     const std::string &happentime, int notifyflag) const {
+  EXPECT_EQ(exec("insert into eventlogcache(eventid,notifyflag,context,happentime) values(" +
+                 std::to_string(eventid) + ",'" + std::to_string(notifyflag) + "','" + context +
+                 "','" + happentime + "');"),
+            SQLITE_OK);
+  return value("select max(id) from eventlogcache;");
+}
+
+SandboxProcess &SandboxRoot::start_daemon(bool wait_bound) {
+  sandbox_own_network();
+  std::string program = bin_dir() + "/alertmill";
+  daemons_.push_back(std::make_unique<SandboxProcess>());
+  daemons_.back()->start(dir_, "daemon" + std::to_string(daemons_.size() - 1), program, {program});
+  // The channels' start line follows the bind: no datagram is lost after it.
+  EXPECT_TRUE(!wait_bound || sandbox_wait_until([&] {
+    return daemon_out().find("notifymethodcounts") != std::string::npos;
+  })) << "the daemon did not start";
+  return *daemons_.back();
+}
+
+std::string SandboxRoot::daemon_out() const {
+  return read("daemon" + std::to_string(daemons_.size() - 1) + ".out");
+}
+
+SandboxRoot::Run SandboxRoot::eventadd(const std::vector<std::string> &args,
+                                       const std::vector<std::string> &wrapper) const {
+  std::string program = bin_dir() + "/eventadd";
+  std::vector<std::string> argv = wrapper;
+  argv.push_back(wrapper.empty() ? "eventadd" : program);
+  argv.insert(argv.end(), args.begin(), args.end());
+  SandboxProcess process;
+  process.start(dir_, "eventadd", wrapper.empty() ? program : wrapper[0], argv);
+  int status = process.wait();
+  return {status, read("eventadd.out"), read("eventadd.err")};
+}
+
+void SandboxProcess::start(const std::string &root, const std::string &name,
+                           const std::string &program, const std::vector<std::string> &argv) {
+  stop();
+  std::vector<std::string> args = argv;
+  std::vector<char *> arg_list;
+  for (std::string &arg : args) arg_list.push_back(arg.data());
+  arg_list.push_back(nullptr);
+  std::string out = name.empty() ? "/dev/null" : root + "/" + name + ".out";
+  std::string err = name.empty() ? "/dev/null" : root + "/" + name + ".err";
+  pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int in = open("/dev/null", O_RDONLY);
+    int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (getppid() != parent || chdir(root.c_str()) != 0 || in < 0 || out_fd < 0 || err_fd < 0 ||
+        dup2(in, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
+      _exit(127);
+    }
+    execv(program.c_str(), arg_list.data());
+    _exit(127);
+  }
+  ended_ = false;
+  ASSERT_GT(pid_, 0) << std::strerror(errno);
+  // Until exec, /proc shows the spawned copy of this program.
   ASSERT_TRUE(sandbox_wait_until([&] {
-    return read_whole("/proc/" + std::to_string(agent_) + "/cmdline").find("snmp-mib") !=
-           std::string::npos;
+    return read_whole("/proc/" + std::to_string(pid_) + "/cmdline").c_str() == argv[0] ||
+           !running();
   }));
 }
 
-void SandboxRoot::stop_snmp_agent() {
-  if (agent_ <= 0) return;
-  kill(agent_, SIGTERM);
-  waitpid(agent_, nullptr, 0);
-  agent_ = -1;
+bool SandboxProcess::running() {
+  if (pid_ <= 0 || ended_) return false;
+  int status;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+  ended_ = true;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  return false;
+}
+
+int SandboxProcess::wait() {
+  EXPECT_TRUE(sandbox_wait_until([&] { return !running(); }));
+  return status_;
+}
+
+void SandboxProcess::stop() {
+  if (running()) kill(pid_, SIGKILL);
+  wait();
+}
+
+bool sandbox_own_network() {
+  static const bool own = [] {
+    if (geteuid() == 0 && unshare(CLONE_NEWNET) == 0) {
+      int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      ifreq request{};
+      std::snprintf(request.ifr_name, sizeof request.ifr_name, "lo");
+      ioctl(fd, SIOCGIFFLAGS, &request);
+      request.ifr_flags |= IFF_UP | IFF_RUNNING;
+      EXPECT_EQ(ioctl(fd, SIOCSIFFLAGS, &request), 0) << "loopback: " << std::strerror(errno);
+      close(fd);
+      return true;
+    }
+    // Held until the program ends.
+    int lock = open("/tmp/alertmill-service-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lock >= 0) flock(lock, LOCK_EX);
+    return false;
+  }();
+  return own;
+}
+
+void sandbox_send(const std::string &bytes) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(9001);
+  to.sin_addr.s_addr = inet_addr("127.0.0.1");
+  ssize_t sent =
+      sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+  EXPECT_EQ(sent, static_cast<ssize_t>(bytes.size())) << std::strerror(errno);
+  close(fd);
 }
 
 bool sandbox_wait_until(const std::function<bool()> &condition,
@@ -190,38 +334,22 @@ bool sandbox_wait_until(const std::function<bool()> &condition,
 std::string sandbox_unescape(const std::string &line) {
   std::string out;
   for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] != '\\' || i + 1 == line.size()) {
-      out += line[i];
-      continue;
+    char c = line[i];
+    if (c == '\\' && i + 1 < line.size()) {
+      c = line[++i];
+      c = c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
     }
-    switch (line[++i]) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      default:
-        out += line[i];
-    }
+    out += c;
   }
   return out;
 }
 
 std::vector<std::vector<std::string>> sandbox_ubus_messages(const std::string &path) {
   std::vector<std::vector<std::string>> messages;
-  std::istringstream in(read_whole(path));
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> fields;
+  for (const std::string &line : split(read_whole(path), '\n')) {
     // Tabs inside the fields are escaped: a raw one separates them.
-    for (size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
-      tab = line.find('\t', start);
-      fields.push_back(sandbox_unescape(line.substr(start, tab - start)));
-    }
-    messages.push_back(fields);
+    messages.push_back(split(line + '\t', '\t'));
+    for (std::string &field : messages.back()) field = sandbox_unescape(field);
   }
   return messages;
 }

@@ -1,7 +1,7 @@
-// A fresh sandbox root for one test: ALERTMILL_ROOT points at a new temporary
-// directory (with etc/ and tmp/) and the stand-ins of <build>/dev come first
-// on PATH. The stand-ins' files in the root are described in dev/README.md.
-// The previous ALERTMILL_ROOT comes back when it goes.
+// A fresh sandbox root for one test: ALERTMILL_ROOT names a new temporary
+// directory (with etc/ and tmp/, kept when the test fails), the stand-ins of
+// <build>/dev (see dev/README.md) come first on PATH and LD_LIBRARY_PATH of
+// the programs it starts. The previous ALERTMILL_ROOT comes back when it goes.
 #ifndef ALERTMILL_TESTS_SUPPORT_SANDBOX_ROOT_H_
 #define ALERTMILL_TESTS_SUPPORT_SANDBOX_ROOT_H_
 
@@ -9,13 +9,35 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+// A program run in the sandbox root, its output in <name>.out and .err there
+// (nowhere without a name). start returns once exec has replaced the spawned
+// copy of this program (a process list shows argv[0]) or the program ended.
+class SandboxProcess {
+ public:
+  SandboxProcess() = default;
+  ~SandboxProcess() { stop(); }
+  SandboxProcess(const SandboxProcess &) = delete;
+  SandboxProcess &operator=(const SandboxProcess &) = delete;
+
+  void start(const std::string &root, const std::string &name, const std::string &program,
+             const std::vector<std::string> &argv);
+  bool running();
+  int wait();   // the exit status, or minus the signal
+  void stop();  // kills and waits
+
+ private:
+  pid_t pid_ = -1;
+  bool ended_ = false;
+  int status_ = -1;
+};
+
 class SandboxRoot {
  public:
-  // With dirs false the root is left empty, so nothing can be created in
-  // etc/ or tmp/.
+  // With dirs false the root is left empty: nothing can be made in etc/ or tmp/.
   explicit SandboxRoot(bool dirs = true);
   ~SandboxRoot();
   SandboxRoot(const SandboxRoot &) = delete;
@@ -36,10 +58,11 @@ class SandboxRoot {
   // The messages that reached their services (see sandbox_ubus_messages).
   std::vector<std::vector<std::string>> ubus_messages() const;
 
-  // The events database, straight through SQLite: no lock, no traces, and a
-  // busy database is waited for. exec gives SQLite's result; rows every row
-  // as texts (NULL reads "<null>"), failing the test when the query fails;
-  // value the first cell ("" when none).
+  // The events database, straight through SQLite: no traces, a busy database
+  // waited for, and once a daemon was started, under its lock file, so none
+  // of its statements fails for a test's. exec gives SQLite's result; rows
+  // every row as texts (NULL reads "<null>"), failing the test when the query
+  // fails; value the first cell ("" when none).
   int exec(const std::string &sql) const;
   std::vector<std::vector<std::string>> rows(const std::string &sql) const;
   std::string value(const std::string &sql) const;
@@ -50,15 +73,36 @@ class SandboxRoot {
   void start_snmp_agent();
   void stop_snmp_agent();
 
+  // For the daemon and eventadd: host gw-test, serial SN-0042, e-mail group
+  // 7, SMS group 3, the /tmp start marker (a restart within the same boot),
+  // the event tables and definitions 100 (all channels, "Port ${port}
+  // ${state}" / "Port ${port} is ${state}"), 101 (e-mail, "last=${last}" /
+  // "len=${len}"), 102 (none), 103 (SMS), 4013 (e-mail), 4019 and 4020 (all).
+  void prepare_service() const;
+  // Inserts a pending row; its id.
+  std::string add_pending(int eventid, const std::string &context, const std::string &happentime,
+                          int notifyflag = 0) const;
+  // build/bin/alertmill as daemon<N> (N from 0), once its service socket is
+  // bound unless told not to wait; daemon_out is the last one's output.
+  SandboxProcess &start_daemon(bool wait_bound = true);
+  std::string daemon_out() const;
+  struct Run {
+    int status;
+    std::string out, err;
+  };
+  // build/bin/eventadd with args, run by the wrapper command if one is given.
+  Run eventadd(const std::vector<std::string> &args,
+               const std::vector<std::string> &wrapper = {}) const;
+
  private:
   std::string dir_;
   std::string saved_root_;
   bool had_root_ = false;
-  pid_t agent_ = -1;
+  SandboxProcess agent_;
+  std::vector<std::unique_ptr<SandboxProcess>> daemons_;
 };
 
-// The directory of the stand-ins (ALERTMILL_DEV_DIR); fails the test when
-// unset.
+// The directory of the stand-ins (ALERTMILL_DEV_DIR); fails the test if unset.
 std::string sandbox_dev_dir();
 
 // Polls condition until it holds or the deadline passes; its last result.
@@ -72,11 +116,17 @@ std::string sandbox_unescape(const std::string &line);
 // service: "object method", then each member's key and decoded value.
 std::vector<std::vector<std::string>> sandbox_ubus_messages(const std::string &path);
 
-// The loader reads LD_LIBRARY_PATH once, when a process starts, so a test
-// program that needs the stand-in libraries calls this first thing (from a
-// static initialiser): it restarts the program with <build>/dev at the front
-// of LD_LIBRARY_PATH, unless that is done already or SANDBOX_NO_DEV_LIBRARIES
-// is set.
+// The loader reads LD_LIBRARY_PATH once, so a test program that needs the
+// stand-in libraries itself calls this from a static initialiser: it restarts
+// the program with <build>/dev first on LD_LIBRARY_PATH, unless that is done
+// or SANDBOX_NO_DEV_LIBRARIES is set.
 void sandbox_restart_with_dev_libraries();
+
+// Port 9001 is fixed: a test that serves or listens on it moves this process
+// into a network namespace of its own with loopback up (as root; true then),
+// or else waits for a lock file and runs alone.
+bool sandbox_own_network();
+// Sends one datagram to the service port.
+void sandbox_send(const std::string &bytes);
 
 #endif  // ALERTMILL_TESTS_SUPPORT_SANDBOX_ROOT_H_

@@ -1,0 +1,196 @@
+// The daemon end to end: build/bin/alertmill in a fresh sandbox root, fed
+// with datagrams and pending rows, watched through what reaches the services.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "tests/support/sandbox_root.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using Table = std::vector<Strings>;
+
+int count(const Strings &lines, const std::string &piece) {
+  return std::count_if(lines.begin(), lines.end(), [&](const std::string &line) {
+    return line.find(piece) != std::string::npos;
+  });
+}
+
+constexpr char kStamp[] = "2024-03-05 07:08:09";
+constexpr char kFrom[] = "receive alarm from [gw-test](sn:SN-0042)\n[";
+
+struct Start;
+
+class Daemon : public ::testing::Test {
+ protected:
+  // Starts with the start markers given and checks what is raised.
+  void starts_with(const Start &start);
+  void SetUp() override { box.prepare_service(); }
+
+  // The mails' subjects, once the last one is subject.
+  Strings subjects_until(const std::string &subject) {
+    Strings subjects;
+    EXPECT_TRUE(sandbox_wait_until([&] {
+      subjects.clear();
+      for (auto &message : box.ubus_messages()) {
+        if (message[0] == "zelk_emaild putmail") subjects.push_back(message.at(2));
+      }
+      return !subjects.empty() && subjects.back() == subject;
+    })) << box.daemon_out();
+    return subjects;
+  }
+  int calls(const std::string &piece) { return count(box.ubus_calls(), piece); }
+  Table pending() { return box.rows("select id,notifyflag from eventlogcache order by id"); }
+
+  SandboxRoot box;
+};
+
+// Datagrams, and the mail subject they make ("" for none).
+struct Sent {
+  Strings datagrams;
+  std::string subject;
+};
+
+TEST_F(Daemon, JoinsDatagramsAndSurvivesAnyInput) {
+  SandboxProcess &daemon = box.start_daemon();
+  const std::string head = "&eventid=101&pad=", y(511, 'y');
+  auto sized = [&](size_t size, const std::string &tail) {
+    return head + std::string(size - head.size() - tail.size(), 'x') + tail;
+  };
+  // Sent before the daemon is ready: they wait, and are joined and handled
+  // in order.
+  const Sent early[] = {
+      {{sized(100, "&last=short")}, "last=short"},
+      {{sized(511, ""), y, "zzzzzzzzz&last=A1042"}, "last=A1042"},  // 1042 bytes
+      // 2044 bytes; a fifth piece would pass the limit and is dropped.
+      {{sized(511, ""), y, y, std::string(504, 'y') + "&last=Q", "ZZZZZZZZZZ"}, "last=Q"},
+      // 600 bytes: the first 511 go on in the next datagram.
+      {{sized(511, "") + "&last=LOST" + std::string(79, 'w'), "&last=NEXT"}, "last=NEXT"},
+      // After a NUL in a piece that goes on, its bytes beyond the next stay.
+      {{std::string("&eventid=101\0", 13) + std::string(488, 'x') + "&last=TAIL", "&len=7"},
+       "last=TAIL"},
+      {{std::string("&eventid=101&last=abc\0def", 25)}, "last=abc"},
+      // A full piece starting with NUL ends the request gathered so far.
+      {{sized(511, "&last=P"), std::string(1, '\0') + std::string(510, 'q')}, "last=P"},
+      {{"&eventid=101&last=NEW"}, "last=NEW"}};
+  // Sent once the replay at the start is done, for rows 1 to 4 added then:
+  // no requests, discarded ones (their rows go), hostile ones, templates.
+  const Sent late[] = {
+      {{"", "eventid=5&sqlid=1", std::string(65507, 'A'), "", std::string(511, '\0')}, ""},
+      {{"&eventid=999&sqlid=2&", "&eventid=102&sqlid=3&", "&eventid=&sqlid=4&"}, ""},
+      {{"&eventid=12345678901234567890&sqlid=15&", "&eventid=999&sqlid=1' or '1'='1&"}, ""},
+      {{"&eventid=100&sqlid=$(touch PWN1)&port=\"'$(touch PWN2)'\"&state=;touch PWN3;|><\\"},
+       "Port \"'$(touch PWN2)'\" ;touch PWN3;|><\\"},
+      // An empty value leaves its placeholder.
+      {{"&eventid=00000000000000000100&port=&state=padded"}, "Port ${port} padded"},
+      {{"&eventid=100&port=${len}&len=9&state=up"}, "Port ${len} up"},  // not scanned again
+      {{"&eventid=100&port=" + std::string(200, 'P') + "&state=cut"},
+       "Port " + std::string(127, 'P') + " cut"},
+      {{"&eventid=101&last=END"}, "last=END"}};
+  Strings expected;
+  auto send = [&](const auto &table) {
+    for (const Sent &sent : table) {
+      for (const std::string &datagram : sent.datagrams) sandbox_send(datagram);
+      if (!sent.subject.empty()) expected.push_back(sent.subject);
+    }
+  };
+  send(early);
+  ASSERT_TRUE(sandbox_wait_until(
+      [&] { return box.daemon_out().find("no last event") != std::string::npos; }));
+  for (int eventid : {100, 999, 102, 100}) box.add_pending(eventid, "", kStamp);
+  send(late);
+
+  EXPECT_EQ(subjects_until("last=END"), expected);
+  EXPECT_EQ(pending(), (Table{{"1", "0"}}));
+  for (const char *file : {"PWN1", "PWN2", "PWN3"}) EXPECT_FALSE(box.exists(file)) << file;
+  EXPECT_EQ(box.value("select count(*) from eventlist"), "7");
+  EXPECT_EQ(box.ubus_calls().at(0), "call zelk_system get {\"base\":\"general\"}");
+
+  // A second instance finds the port taken.
+  EXPECT_EQ(box.start_daemon(false).wait(), 255);
+  EXPECT_TRUE(daemon.running());
+}
+
+TEST_F(Daemon, DeliversOnEveryChannel) {
+  box.start_snmp_agent();
+  std::string row = box.add_pending(100, "port=5&state=down", kStamp);
+  box.start_daemon();
+  sandbox_send("&eventid=100&sqlid=" + row + "&port=5&state=down");
+  sandbox_send("&eventid=103&sqlid=&x=a\"b\\c");
+  sandbox_send("&eventid=101&sqlid=&len=3");
+  // The probe and five deliveries (ubus logs each call before its message),
+  // the SMS file gone after each.
+  ASSERT_TRUE(sandbox_wait_until([&] {
+    return box.ubus_messages().size() == 6 && pending().empty() &&
+           !box.exists("tmp/eventsendsms.txt");
+  })) << box.daemon_out();
+
+  const std::string body = kFrom + std::string(kStamp) + "]\r\nPort 5 is down";
+  auto all = box.ubus_calls();
+  EXPECT_EQ(all.size(), 6u);
+  for (const std::string &line :
+       {"call zelk_emaild putmail {\"head\":\"Port 5 down\", \"body\":\"" + body +
+            "\", \"group\":7}",
+        std::string("call zelk_other sendsms {\"group\":3, \"file\":\"eventsendsms.txt\"}"),
+        "call zelk_snmp eventtrap {\"head\":\"Port 5 down\",\"body\":\"" + body + "\"}"}) {
+    EXPECT_EQ(count(all, line), line.find("sendsms") != std::string::npos ? 2 : 1) << line;
+  }
+  auto sms = box.sms_files();
+  ASSERT_EQ(sms.size(), 2u);
+  EXPECT_EQ(sms[0], "Subject: Port 5 down\n" + body);
+  EXPECT_EQ(sms[1].substr(0, 27), "Subject: sms a\"b\\c\n" + std::string(kFrom).substr(0, 8));
+  // Without a row the message carries the time it was handled.
+  std::string mail;
+  for (auto &message : box.ubus_messages()) {
+    if (message[0] == "zelk_emaild putmail") mail = message.at(4);
+  }
+  EXPECT_TRUE(std::regex_match(
+      mail, std::regex(R"(receive[^\n]*\n\[20\d\d-\d\d-\d\d \d\d:\d\d:\d\d\]\r\nlen=3)")))
+      << mail;
+  EXPECT_EQ(mail.find(kStamp), std::string::npos);
+}
+
+// The start event each pair of start markers raises, and the replay of a
+// row whose e-mail and SMS were done before a crash.
+struct Start {
+  bool etc_marker, tmp_marker;
+  const char *raised, *subject;
+};
+
+void Daemon::starts_with(const Start &start) {
+  box.write("etc/quagga/events_alarm.conf", "# managed elsewhere\n");  // rows for start events
+  if (start.etc_marker) box.write("etc/.reboot_flag", "");
+  if (!start.tmp_marker) std::remove(box.path("tmp/.reboot_flag").c_str());
+  box.start_snmp_agent();
+  box.add_pending(100, "port=7&state=flapping", kStamp, 3);
+  box.start_daemon();
+  const std::string trap = "call zelk_snmp eventtrap {\"head\":\"Port 7 flapping\",\"body\":\"" +
+                           std::string(kFrom) + kStamp + "]\r\nPort 7 is flapping\"}";
+  ASSERT_TRUE(sandbox_wait_until([&] { return calls(trap) == 1 && pending().empty(); }))
+      << box.daemon_out();
+
+  EXPECT_EQ(calls("Port 7"), 1);
+  EXPECT_EQ(count(box.sms_files(), "Port 7"), 0);
+  std::string out = box.daemon_out();
+  EXPECT_EQ(out.find("= eventadd"), out.rfind("= eventadd"));
+  EXPECT_FALSE(box.exists("etc/.reboot_flag"));
+  EXPECT_EQ(box.exists("tmp/.reboot_flag"),
+            start.tmp_marker || std::string(start.raised) == "4019");
+  if (*start.raised == '\0') {
+    EXPECT_EQ(out.find("= eventadd"), std::string::npos);
+    EXPECT_TRUE(box.rows("select * from eventlog").empty());
+  } else {
+    EXPECT_NE(out.find("= eventadd " + std::string(start.raised) + "  =\n"), std::string::npos);
+    EXPECT_GE(calls("putmail {\"head\":\"" + std::string(start.subject) + "\""), 1);
+    EXPECT_EQ(box.rows("select eventid,type,loginfo from eventlog"),
+              (Table{{start.raised, "system", ""}}));
+  }
+}
+
+TEST_F(Daemon, RebootMarkerRaises4020) { starts_with({true, true, "4020", "Device rebooted"}); }
+TEST_F(Daemon, FirstStartRaises4019) { starts_with({false, false, "4019", "Service started"}); }
+TEST_F(Daemon, RestartRaisesNothing) { starts_with({false, true, "", ""}); }
+
+}  // namespace
