@@ -459,21 +459,6 @@ TEST_F(Db, ConfigurationWrites) {
   EXPECT_EQ(sysdatalocation_set(&location, "voicemail"), SQLITE_ERROR);
 }
 
-TEST_F(Db, UserPermissions) {
-  given(std::string("create table usermanagement(type,username,password,email,login,extensionid") +
-        kAllPermissionColumns +
-        "); insert into usermanagement(type,username,password,dashboard,diagnose) values"
-        "('admin','admin','pw','no','yes'),('extension','o''brien','pw','no','no');");
-  UserPermissionRow permission{};
-  snprintf(permission.mesetting, sizeof permission.mesetting, "keep");
-  ASSERT_EQ(user_permission_get(&permission, "admin"), 0);
-  EXPECT_EQ(fields(permission), (Texts{"keep", "no", "yes"}));  // a NULL column leaves its field
-  // An extension user gets its own settings and nothing else.
-  permission = UserPermissionRow{};
-  ASSERT_EQ(user_permission_get(&permission, "o'brien"), 0);
-  EXPECT_EQ(fields(permission), Texts{"yes"});
-}
-
 EventLogCacheRow pending(const char *eventid, const char *context) {
   EventLogCacheRow row{};
   snprintf(row.eventid, sizeof row.eventid, "%s", eventid);
@@ -549,23 +534,6 @@ TEST_F(Db, AddNamesOnlyTheRowItInserted) {
   EXPECT_STREQ(id, "");
   given("drop table eventlogcache;");
   EXPECT_EQ(eventlogcache_add(&row, id, sizeof id), -2);  // the id query failed too
-}
-
-// The pending report puts each pending event beside the first definition of
-// its event id.
-TEST_F(Db, EventLogAndPendingReport) {
-  const EventLogRow line{"", "2026-12-06 01:02:03", "system", "4019", "&who='me'"};
-  EXPECT_EQ(eventlog_add(&line), SQLITE_OK);
-  EXPECT_EQ(root_.rows("select * from eventlog;"),
-            (Table{{"1", line.datetime, "system", "4019", line.loginfo, "no"}}));
-  given(
-      "insert into eventlist(eventid,eventname,subject,emailnotify,smsnotify,snmpnotify) values"
-      "('4019','n','s','e','m','p'),('4019','x','x','x','x','x'); insert into eventlogcache"
-      "(eventid,notifyflag,context,happentime) values('4019','1','a','t'),('77','0','b','t');");
-  Texts texts;
-  EXPECT_EQ(all(eventlogcache_get_report)(&texts), 0);
-  EXPECT_EQ(texts, (Texts{"1", "4019", "1", "a", "t", "1", "n", "s", "e", "m", "p", "2", "77", "0",
-                          "b", "t"}));
 }
 
 // Without the database an operation fails as it says; without the lock file

@@ -49,8 +49,6 @@ extern "C" void __syslog_chk(int priority, int, const char *format, ...) {
 
 namespace {
 
-[[gnu::constructor]] void use_dev_libraries() { sandbox_restart_with_dev_libraries(); }
-
 struct Channel {
   const char *method;  // its ubus method
   int (*send)(const NotifyData *data);

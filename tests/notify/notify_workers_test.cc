@@ -11,8 +11,6 @@
 
 namespace {
 
-[[gnu::constructor]] void use_dev_libraries() { sandbox_restart_with_dev_libraries(); }
-
 std::vector<std::string> delivered;  // subjects, in delivery order
 int delivery_result = 0;
 

@@ -113,7 +113,7 @@ SandboxRoot::SandboxRoot(bool dirs) {
 
 SandboxRoot::~SandboxRoot() {
   daemons_.clear();
-  stop_snmp_agent();
+  agent_.stop();
   had_root_ ? setenv("ALERTMILL_ROOT", saved_root_.c_str(), 1) : unsetenv("ALERTMILL_ROOT");
   std::error_code ignored;
   if (!::testing::Test::HasFailure()) std::filesystem::remove_all(dir_, ignored);
@@ -143,7 +143,13 @@ std::vector<std::string> SandboxRoot::ubus_calls() const {
 std::vector<std::string> SandboxRoot::sms_files() const { return unescaped_lines(path("sms.log")); }
 
 std::vector<std::vector<std::string>> SandboxRoot::ubus_messages() const {
-  return sandbox_ubus_messages(path("ubus.messages"));
+  std::vector<std::vector<std::string>> messages;
+  for (const std::string &line : split(read("ubus.messages"), '\n')) {
+    // Tabs inside the fields are escaped: a raw one separates them.
+    messages.push_back(split(line + '\t', '\t'));
+    for (std::string &field : messages.back()) field = sandbox_unescape(field);
+  }
+  return messages;
 }
 
 int SandboxRoot::exec(const std::string &sql) const {
@@ -184,8 +190,6 @@ void SandboxRoot::start_snmp_agent() {
   std::string program = sandbox_dev_dir() + "/snmp-mib";
   if (!agent_.running()) agent_.start(dir_, "", program, {program});
 }
-
-void SandboxRoot::stop_snmp_agent() { agent_.stop(); }
 
 void SandboxRoot::prepare_service() const {
   mkdir(path("etc/quagga").c_str(), 0755);
@@ -251,9 +255,10 @@ void SandboxProcess::start(const std::string &root, const std::string &name,
   if (pid_ == 0) {
     // Only async-signal-safe calls between fork and exec.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int in = open("/dev/null", O_RDONLY);
-    int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // dup2 clears close-on-exec on 0-2 only: nothing else leaks into the program.
+    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (getppid() != parent || chdir(root.c_str()) != 0 || in < 0 || out_fd < 0 || err_fd < 0 ||
         dup2(in, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
       _exit(127);
@@ -342,31 +347,4 @@ std::string sandbox_unescape(const std::string &line) {
     out += c;
   }
   return out;
-}
-
-std::vector<std::vector<std::string>> sandbox_ubus_messages(const std::string &path) {
-  std::vector<std::vector<std::string>> messages;
-  for (const std::string &line : split(read_whole(path), '\n')) {
-    // Tabs inside the fields are escaped: a raw one separates them.
-    messages.push_back(split(line + '\t', '\t'));
-    for (std::string &field : messages.back()) field = sandbox_unescape(field);
-  }
-  return messages;
-}
-
-void sandbox_restart_with_dev_libraries() {
-  const char *dev = std::getenv("ALERTMILL_DEV_DIR");
-  if (dev == nullptr || *dev == '\0' || std::getenv("SANDBOX_NO_DEV_LIBRARIES") != nullptr) return;
-  const char *current = std::getenv("LD_LIBRARY_PATH");
-  std::string wanted = std::string(dev) + (current != nullptr && *current != '\0' ? ":" : "");
-  if (current != nullptr && std::string(current).rfind(wanted, 0) == 0) return;
-  setenv("LD_LIBRARY_PATH", (wanted + (current != nullptr ? current : "")).c_str(), 1);
-
-  std::string cmdline = read_whole("/proc/self/cmdline");
-  std::vector<char *> argv;
-  for (size_t start = 0; start < cmdline.size(); start = cmdline.find('\0', start) + 1) {
-    argv.push_back(&cmdline[start]);
-  }
-  argv.push_back(nullptr);
-  execv("/proc/self/exe", argv.data());
 }

@@ -55,7 +55,8 @@ class SandboxRoot {
   std::vector<std::string> ubus_calls() const;
   // The SMS file contents the stand-in ubus saw at each sendsms call.
   std::vector<std::string> sms_files() const;
-  // The messages that reached their services (see sandbox_ubus_messages).
+  // The messages that reached their services, one per call: "object
+  // method", then each member's key and decoded value.
   std::vector<std::vector<std::string>> ubus_messages() const;
 
   // The events database, straight through SQLite: no traces, a busy database
@@ -69,9 +70,8 @@ class SandboxRoot {
   // Creates eventlist, eventlogcache and eventlog.
   void create_event_tables() const;
 
-  // Starts / stops the stand-in SNMP agent of this sandbox.
+  // Starts the stand-in SNMP agent of this sandbox; it stops with the root.
   void start_snmp_agent();
-  void stop_snmp_agent();
 
   // For the daemon and eventadd: host gw-test, serial SN-0042, e-mail group
   // 7, SMS group 3, the /tmp start marker (a restart within the same boot),
@@ -111,16 +111,6 @@ bool sandbox_wait_until(const std::function<bool()> &condition,
 
 // Undoes the stand-in ubus's escaping of one logged line.
 std::string sandbox_unescape(const std::string &line);
-
-// The messages in a ubus.messages file, one per call that reached its
-// service: "object method", then each member's key and decoded value.
-std::vector<std::vector<std::string>> sandbox_ubus_messages(const std::string &path);
-
-// The loader reads LD_LIBRARY_PATH once, so a test program that needs the
-// stand-in libraries itself calls this from a static initialiser: it restarts
-// the program with <build>/dev first on LD_LIBRARY_PATH, unless that is done
-// or SANDBOX_NO_DEV_LIBRARIES is set.
-void sandbox_restart_with_dev_libraries();
 
 // Port 9001 is fixed: a test that serves or listens on it moves this process
 // into a network namespace of its own with loopback up (as root; true then),
