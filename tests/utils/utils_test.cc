@@ -626,15 +626,19 @@ TEST(Command, AtTheTimeLimitTheWholeGroupIsKilled) {
   setenv("ALERTMILL_CHILD_TIME_LIMIT", "1", 1);
   const ChildCapture capture{true, 64, false};
   const ChildResult run = utils_run_child(
-      ("sleep 300 & echo $! > '" + root.path("pid") + "'; echo started; wait").c_str(), capture);
+      ("sleep 300 >/dev/null 2>&1 & echo $! > '" + root.path("pid") + "'; echo started; wait")
+          .c_str(),
+      capture);
   unsetenv("ALERTMILL_CHILD_TIME_LIMIT");
   EXPECT_TRUE(run.timed_out && run.status == -1 && run.output == "started\n") << run.output;
   // The shell's own child goes too (gone, or a zombie left to init).
   const std::string stat = "/proc/" + utils_first_line(root.read("pid")) + "/stat";
-  EXPECT_TRUE(sandbox_wait_until([&] {
-    const std::string state = drain(open(stat.c_str(), O_RDONLY | O_CLOEXEC));
-    return state.empty() || state.find(") Z") != std::string::npos;
-  }));
+  EXPECT_TRUE(sandbox_wait_until(
+      [&] {
+        const std::string state = drain(open(stat.c_str(), O_RDONLY | O_CLOEXEC));
+        return state.empty() || state.find(") Z") != std::string::npos;
+      },
+      std::chrono::seconds(30)));
 }
 
 TEST(Command, ProcessesAreCountedInTheListing) {
