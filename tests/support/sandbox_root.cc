@@ -39,9 +39,23 @@ std::vector<std::string> split(const std::string &text, char separator) {
   return pieces;
 }
 
+// Undoes the stand-in ubus's escaping of one logged line.
+std::string unescape(const std::string &line) {
+  std::string out;
+  for (size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (c == '\\' && i + 1 < line.size()) {
+      c = line[++i];
+      c = c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
+    }
+    out += c;
+  }
+  return out;
+}
+
 std::vector<std::string> unescaped_lines(const std::string &path) {
   std::vector<std::string> lines = split(read_whole(path), '\n');
-  for (std::string &line : lines) line = sandbox_unescape(line);
+  for (std::string &line : lines) line = unescape(line);
   return lines;
 }
 
@@ -147,7 +161,7 @@ std::vector<std::vector<std::string>> SandboxRoot::ubus_messages() const {
   for (const std::string &line : split(read("ubus.messages"), '\n')) {
     // Tabs inside the fields are escaped: a raw one separates them.
     messages.push_back(split(line + '\t', '\t'));
-    for (std::string &field : messages.back()) field = sandbox_unescape(field);
+    for (std::string &field : messages.back()) field = unescape(field);
   }
   return messages;
 }
@@ -334,17 +348,4 @@ bool sandbox_wait_until(const std::function<bool()> &condition,
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
-}
-
-std::string sandbox_unescape(const std::string &line) {
-  std::string out;
-  for (size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (c == '\\' && i + 1 < line.size()) {
-      c = line[++i];
-      c = c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
-    }
-    out += c;
-  }
-  return out;
 }

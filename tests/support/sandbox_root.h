@@ -109,9 +109,6 @@ std::string sandbox_dev_dir();
 bool sandbox_wait_until(const std::function<bool()> &condition,
                         std::chrono::milliseconds deadline = std::chrono::seconds(120));
 
-// Undoes the stand-in ubus's escaping of one logged line.
-std::string sandbox_unescape(const std::string &line);
-
 // Port 9001 is fixed: a test that serves or listens on it moves this process
 // into a network namespace of its own with loopback up (as root; true then),
 // or else waits for a lock file and runs alone.
