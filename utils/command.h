@@ -61,9 +61,12 @@ std::string utils_first_line(const std::string &text);
 // ("ps | grep 'name' | grep -v grep | grep -v progrma='name' | wc -l");
 // utils_process_listed asks whether "ps | grep name | grep -v grep" prints
 // anything within the time limit. 1 when the process list holds name, 0 when
-// not, -1 for a null or empty name or when ps cannot be run.
-int utils_process_running(const char *name);
-int utils_process_listed(const char *name);
+// not, -1 for a null or empty name or when the probe itself did not work
+// (ps missing, failing or killed; an empty answer counts only once ps alone
+// is seen to list processes). Then *failure, when given, says which command
+// failed and how.
+int utils_process_running(const char *name, std::string *failure = nullptr);
+int utils_process_listed(const char *name, std::string *failure = nullptr);
 
 // Prints "<runstatus>...</runstatus>" with utils_process_running(name);
 // nothing for a null or empty name.

@@ -2,6 +2,8 @@
 // what they log: this program defines syslog, so the channels' calls land here.
 // <syslog.h> stays out: a fortified build declares syslog there as an inline
 // wrapper, which this definition would clash with.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
@@ -108,6 +110,14 @@ TEST_F(ChannelsTest, HungOrImpossibleDeliveriesAreNotDone) {
   take_logged();
   EXPECT_EQ(snmp_send(&data), -1);
   EXPECT_TRUE(has(take_logged(), kErr, "snmp is not running, store the alarm..."));
+  // Without ps the check has no answer, and says so.
+  const std::string path = std::getenv("PATH");
+  EXPECT_EQ(symlink("/bin/grep", root_.path("grep").c_str()), 0);
+  setenv("PATH", root_.dir().c_str(), 1);
+  EXPECT_EQ(snmp_send(&data), -1);
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_TRUE(has(take_logged(), kErr,
+                  "snmp agent check failed (ps | grep snmp-mib | grep -v grep: /bin/sh: "));
   root_.write("ubus.hang", "putmail\n");
   setenv("ALERTMILL_CHILD_TIME_LIMIT", "1", 1);
   EXPECT_EQ(email_send(&data), -1);

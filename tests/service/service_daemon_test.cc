@@ -1,6 +1,7 @@
 // The daemon end to end: build/bin/alertmill in a fresh sandbox root, fed
 // with datagrams and pending rows, watched through what reaches the services.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <regex>
@@ -164,6 +165,25 @@ TEST_F(Daemon, DeliversOnEveryChannel) {
       mail, std::regex(R"(receive[^\n]*\n\[20\d\d-\d\d-\d\d \d\d:\d\d:\d\d\]\r\nlen=3)")))
       << mail;
   EXPECT_EQ(mail.find(kStamp), std::string::npos);
+}
+
+// Without ps eventadd cannot tell whether the daemon runs: it takes the path
+// that loses nothing, records and sends, and says why.
+TEST_F(Daemon, EventsGoOnWithoutPs) {
+  box.write("etc/quagga/events_alarm.conf", "\n");  // no alarm line
+  box.start_daemon();
+  ASSERT_TRUE(replayed()) << seen();
+  EXPECT_EQ(symlink("/bin/grep", box.path("grep").c_str()), 0);
+  SandboxRoot::Run run = box.eventadd({"101", "last=P"}, {"/usr/bin/env", "PATH=" + box.dir()});
+  EXPECT_EQ(run.status, 0);
+  const std::string recorded = "= eventadd 101 last=P =\nalertmill enable 1\n";
+  ASSERT_EQ(run.out.substr(0, recorded.size()), recorded);
+  EXPECT_NE(run.err.find("eventadd: warning: cannot tell whether alertmill runs (ps | grep "
+                         "alertmill | grep -v grep: /bin/sh: "),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(subjects_until("last=P"), Strings{"last=P"});
+  EXPECT_TRUE(sandbox_wait_until([&] { return pending().empty(); })) << seen();
 }
 
 // The start event each pair of start markers raises, and the replay of a
