@@ -134,7 +134,9 @@ void await_child(pid_t child, const char *command, ChildStream *streams, size_t 
                  ChildResult *result) {
   using Clock = std::chrono::steady_clock;
   const int limit = utils_child_time_limit();
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limit);
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + std::chrono::seconds(limit);
+  bool slow_logged = false;
   int look_millis = kFirstLookMillis;
   int status = 0;
   for (;;) {
@@ -148,6 +150,12 @@ void await_child(pid_t child, const char *command, ChildStream *streams, size_t 
     if (done == child) break;
     if (done < 0 && errno != EINTR) return;
     Clock::time_point now = Clock::now();
+    const auto waited = std::chrono::duration_cast<std::chrono::seconds>(now - start).count();
+    if (!slow_logged && waited >= kChildSlowSeconds) {
+      slow_logged = true;
+      syslog(LOG_WARNING, "command still running after %d s: %s", static_cast<int>(waited),
+             command);
+    }
     if (now >= deadline) {
       kill(-child, SIGKILL);
       kill(child, SIGKILL);

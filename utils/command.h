@@ -26,6 +26,9 @@ int utils_system(const char *command);
 // process group. A hung child must delay its caller by this much at most,
 // never for ever.
 inline constexpr int kChildTimeLimitSeconds = 60;
+// A command still running after this long is logged once at LOG_WARNING:
+// a service that hangs should show long before the limit takes its command.
+inline constexpr int kChildSlowSeconds = 10;
 
 // kChildTimeLimitSeconds; in a sandbox (ALERTMILL_ROOT set), tests may
 // shorten it with ALERTMILL_CHILD_TIME_LIMIT=<seconds>, never lengthen it.
@@ -51,7 +54,8 @@ struct ChildResult {
 // The one way this system runs a command: "/bin/sh -c command" in a process
 // group of its own, waited for until the shell exits, at most
 // utils_child_time_limit() seconds; then the whole group is killed and the
-// limit logged at LOG_ERR. Standard input is shared with ours.
+// limit logged at LOG_ERR. A command still running after kChildSlowSeconds
+// is logged once at LOG_WARNING with the time so far. Standard input is shared with ours.
 ChildResult utils_run_child(const char *command, const ChildCapture &capture);
 
 // The text of the first line, without its line end.
