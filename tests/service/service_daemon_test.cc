@@ -174,7 +174,10 @@ TEST_F(Daemon, EventsGoOnWithoutPs) {
   box.start_daemon();
   ASSERT_TRUE(replayed()) << seen();
   EXPECT_EQ(symlink("/bin/grep", box.path("grep").c_str()), 0);
-  SandboxRoot::Run run = box.eventadd({"101", "last=P"}, {"/usr/bin/env", "PATH=" + box.dir()});
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", box.dir().c_str(), 1);
+  SandboxRoot::Run run = box.eventadd({"101", "last=P"});
+  setenv("PATH", path.c_str(), 1);
   EXPECT_EQ(run.status, 0);
   const std::string recorded = "= eventadd 101 last=P =\nalertmill enable 1\n";
   ASSERT_EQ(run.out.substr(0, recorded.size()), recorded);
