@@ -305,12 +305,12 @@ int probe(const char *command, ProbeAnswer answer, std::string *failure) {
 
 }  // namespace
 
-int utils_process_running(const char *name, std::string *failure) {
+int utils_process_running(const char *name) {
   if (utils_str_is_empty(name)) return -1;
   char command[kProcessCommandSize];
   snprintf(command, sizeof command, "ps | grep '%s' | grep -v grep | grep -v progrma='%s' | wc -l",
            name, name);
-  return probe(command, ProbeAnswer::kCounted, failure);
+  return probe(command, ProbeAnswer::kCounted, nullptr);
 }
 
 int utils_process_listed(const char *name, std::string *failure) {

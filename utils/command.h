@@ -69,7 +69,7 @@ std::string utils_first_line(const std::string &text);
 // (ps missing, failing or killed; an empty answer counts only once ps alone
 // is seen to list processes). Then *failure, when given, says which command
 // failed and how.
-int utils_process_running(const char *name, std::string *failure = nullptr);
+int utils_process_running(const char *name);
 int utils_process_listed(const char *name, std::string *failure = nullptr);
 
 // Prints "<runstatus>...</runstatus>" with utils_process_running(name);
