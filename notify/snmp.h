@@ -5,8 +5,8 @@
 #include "notify/registry.h"
 
 // 0 when the channel is done with the event, -1 when it is not (already
-// sent, the agent is not running, or the command failed, hung or could not
-// run), so that the row keeps the alarm.
+// sent, the agent is not running or its check could not be made, or the
+// command failed, hung or could not run), so that the row keeps the alarm.
 int snmp_send(const NotifyData *data);
 
 // 1 when the agent process snmp-mib shows in the process list, else 0.

@@ -217,9 +217,25 @@ int alarm_line() {
 
 }  // namespace
 
+namespace {
+
+// The enable value from the switch file's answer. A running check that
+// could not be made is no answer: the value of a daemon that runs without
+// the alarm line (record and send) loses the event either way.
+int enable_value(int alarm, char (&probe_failure)[256]) {
+  if (alarm < 0) return 0;
+  std::string failure;
+  int running = utils_process_listed("alertmill", &failure);
+  if (running >= 0) return alarm + running;
+  utils_format_cut(probe_failure, sizeof probe_failure, "%s", failure.c_str());
+  return 1;
+}
+
+}  // namespace
+
 int events_alarm_enabled(void) {
-  int alarm = alarm_line();
-  return alarm < 0 ? 0 : alarm + service_running();
+  char probe_failure[256] = {};
+  return enable_value(alarm_line(), probe_failure);
 }
 
 int wait_service_running(int *state) {
@@ -243,7 +259,7 @@ int eventadd_report(int id, const char *text, EventaddOutcome *outcome) {
   char now[64] = {};
   utils_time_now_format(kTimeFormat, now, sizeof now);
   int alarm = alarm_line();
-  int enabled = alarm < 0 ? 0 : alarm + service_running();
+  int enabled = enable_value(alarm, outcome->probe_failure);
   outcome->enable = enabled;
   outcome->switch_read = alarm >= 0;
   std::printf("alertmill enable %d\n", enabled);

@@ -26,6 +26,9 @@ struct EventaddOutcome {
   // whether the enable switch file could be read.
   int enable;
   bool switch_read;
+  // The running check that could not be made, and why ("" when it answered):
+  // the enable value is then 1.
+  char probe_failure[256];
   // The definition look-up: found, or why it failed inside the database
   // ("" with found false: no such event).
   bool definition_found;
@@ -53,7 +56,8 @@ int eventadd_time_report(int id, const char *text, const char *happentime,
 int cloud_notify(const char *request);
 
 // 0 when the switch file cannot be read; otherwise 1 for an "alarm" line plus
-// 1 when the service runs: 0, 1 or 2.
+// 1 when the service runs: 0, 1 or 2. 1 when whether it runs cannot be told
+// (the process probe failed): the event is then recorded and sent.
 int events_alarm_enabled(void);
 
 // 1 when a process whose line in the process list names alertmill runs.

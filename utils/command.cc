@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "utils/handles.h"
 #include "utils/strings.h"
@@ -133,7 +134,9 @@ void await_child(pid_t child, const char *command, ChildStream *streams, size_t 
                  ChildResult *result) {
   using Clock = std::chrono::steady_clock;
   const int limit = utils_child_time_limit();
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limit);
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + std::chrono::seconds(limit);
+  bool slow_logged = false;
   int look_millis = kFirstLookMillis;
   int status = 0;
   for (;;) {
@@ -147,6 +150,12 @@ void await_child(pid_t child, const char *command, ChildStream *streams, size_t 
     if (done == child) break;
     if (done < 0 && errno != EINTR) return;
     Clock::time_point now = Clock::now();
+    const auto waited = std::chrono::duration_cast<std::chrono::seconds>(now - start).count();
+    if (!slow_logged && waited >= kChildSlowSeconds) {
+      slow_logged = true;
+      syslog(LOG_WARNING, "command still running after %d s: %s", static_cast<int>(waited),
+             command);
+    }
     if (now >= deadline) {
       kill(-child, SIGKILL);
       kill(child, SIGKILL);
@@ -257,18 +266,41 @@ std::string utils_first_line(const std::string &text) { return text.substr(0, te
 namespace {
 
 // The one way a probe runs its pipeline. Counted: the first line is the
-// number of matches (its cut output is read even after the time limit).
-// Listed: any output within the time limit means the process runs.
+// number of matches. Listed: any output means the process runs. Either is
+// read even from a run killed at the time limit.
 enum class ProbeAnswer { kCounted, kListed };
 
-int probe(const char *command, ProbeAnswer answer) {
-  ChildCapture capture;
-  capture.output = true;
-  capture.output_limit = kProcessLineSize - 1;
+// Why a run that ended is no answer, "" when it is one. A pipeline's status
+// is its last grep's, so only a missing or failing command's message on
+// standard error, a kill or a signal tell that something in it broke.
+std::string broken(const ChildResult &run) {
+  if (!run.started) return "could not be started";
+  if (run.timed_out) return "killed after " + std::to_string(utils_child_time_limit()) + " s";
+  if (run.status < 0) return "ended by a signal";
+  return run.error_line;
+}
+
+// An empty answer means "not running" only when ps works: ps alone must
+// exit 0 and list something (itself at least).
+std::string ps_broken() {
+  ChildResult run = utils_run_child("ps", ChildCapture{true, 1, true});
+  std::string why = broken(run);
+  if (why.empty() && run.status != 0) why = "exit status " + std::to_string(run.status);
+  if (why.empty() && run.output.empty()) why = "no output";
+  return why.empty() ? why : "ps: " + why;
+}
+
+int probe(const char *command, ProbeAnswer answer, std::string *failure) {
+  ChildCapture capture{true, kProcessLineSize - 1, true};
   ChildResult run = utils_run_child(command, capture);
-  if (!run.started) return -1;
-  if (answer == ProbeAnswer::kListed) return !run.timed_out && !run.output.empty() ? 1 : 0;
-  return atoi(utils_first_line(run.output).c_str()) > 0 ? 1 : 0;
+  bool listed = answer == ProbeAnswer::kCounted ? atoi(utils_first_line(run.output).c_str()) > 0
+                                                : !run.output.empty();
+  if (listed) return 1;
+  std::string why = broken(run);
+  if (why.empty()) why = ps_broken();
+  if (why.empty()) return 0;
+  if (failure != nullptr) *failure = std::string(command) + ": " + why;
+  return -1;
 }
 
 }  // namespace
@@ -278,14 +310,14 @@ int utils_process_running(const char *name) {
   char command[kProcessCommandSize];
   snprintf(command, sizeof command, "ps | grep '%s' | grep -v grep | grep -v progrma='%s' | wc -l",
            name, name);
-  return probe(command, ProbeAnswer::kCounted);
+  return probe(command, ProbeAnswer::kCounted, nullptr);
 }
 
-int utils_process_listed(const char *name) {
+int utils_process_listed(const char *name, std::string *failure) {
   if (utils_str_is_empty(name)) return -1;
   char command[kProcessCommandSize];
   snprintf(command, sizeof command, "ps | grep %s | grep -v grep", name);
-  return probe(command, ProbeAnswer::kListed);
+  return probe(command, ProbeAnswer::kListed, failure);
 }
 
 void utils_print_runstatus(const char *name) {

@@ -26,6 +26,9 @@ int utils_system(const char *command);
 // process group. A hung child must delay its caller by this much at most,
 // never for ever.
 inline constexpr int kChildTimeLimitSeconds = 60;
+// A command still running after this long is logged once at LOG_WARNING:
+// a service that hangs should show long before the limit takes its command.
+inline constexpr int kChildSlowSeconds = 10;
 
 // kChildTimeLimitSeconds; in a sandbox (ALERTMILL_ROOT set), tests may
 // shorten it with ALERTMILL_CHILD_TIME_LIMIT=<seconds>, never lengthen it.
@@ -51,7 +54,8 @@ struct ChildResult {
 // The one way this system runs a command: "/bin/sh -c command" in a process
 // group of its own, waited for until the shell exits, at most
 // utils_child_time_limit() seconds; then the whole group is killed and the
-// limit logged at LOG_ERR. Standard input is shared with ours.
+// limit logged at LOG_ERR. A command still running after kChildSlowSeconds
+// is logged once at LOG_WARNING with the time so far. Standard input is shared with ours.
 ChildResult utils_run_child(const char *command, const ChildCapture &capture);
 
 // The text of the first line, without its line end.
@@ -61,9 +65,12 @@ std::string utils_first_line(const std::string &text);
 // ("ps | grep 'name' | grep -v grep | grep -v progrma='name' | wc -l");
 // utils_process_listed asks whether "ps | grep name | grep -v grep" prints
 // anything within the time limit. 1 when the process list holds name, 0 when
-// not, -1 for a null or empty name or when ps cannot be run.
+// not, -1 for a null or empty name or when the probe itself did not work
+// (ps missing, failing or killed; an empty answer counts only once ps alone
+// is seen to list processes). Then *failure, when given, says which command
+// failed and how.
 int utils_process_running(const char *name);
-int utils_process_listed(const char *name);
+int utils_process_listed(const char *name, std::string *failure = nullptr);
 
 // Prints "<runstatus>...</runstatus>" with utils_process_running(name);
 // nothing for a null or empty name.

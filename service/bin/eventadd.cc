@@ -15,9 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "utils/paths.h"
-
 #include "service/bin/eventadd_options.h"
+#include "utils/paths.h"
 
 namespace {
 
@@ -75,6 +74,10 @@ int report(int id, const EventaddOutcome &outcome) {
   if (outcome.send_due && outcome.sent < 0) {
     say("event %d not sent to alertmill: %s", id, std::strerror(outcome.send_errno));
     status = 1;
+  }
+  if (outcome.probe_failure[0] != '\0') {
+    say("warning: cannot tell whether alertmill runs (%s): event %d recorded and sent",
+        outcome.probe_failure, id);
   }
   if (outcome.enable == 0) {
     const std::string conf = utils_path(paths::kEventsAlarmConf);

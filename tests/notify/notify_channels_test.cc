@@ -2,9 +2,12 @@
 // what they log: this program defines syslog, so the channels' calls land here.
 // <syslog.h> stays out: a fortified build declares syslog there as an inline
 // wrapper, which this definition would clash with.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
+#include <regex>
 #include <utility>
 #include <vector>
 
@@ -13,7 +16,7 @@
 namespace {
 
 using Message = std::pair<int, std::string>;
-constexpr int kErr = 3, kInfo = 6, kDebug = 7;
+constexpr int kErr = 3, kWarning = 4, kInfo = 6, kDebug = 7;
 std::vector<Message> logged;
 
 __attribute__((format(printf, 2, 0))) void log_message(int priority, const char *format,
@@ -108,11 +111,27 @@ TEST_F(ChannelsTest, HungOrImpossibleDeliveriesAreNotDone) {
   take_logged();
   EXPECT_EQ(snmp_send(&data), -1);
   EXPECT_TRUE(has(take_logged(), kErr, "snmp is not running, store the alarm..."));
+  // Without ps the check has no answer, and says so.
+  const std::string path = std::getenv("PATH");
+  EXPECT_EQ(symlink("/bin/grep", root_.path("grep").c_str()), 0);
+  setenv("PATH", root_.dir().c_str(), 1);
+  EXPECT_EQ(snmp_send(&data), -1);
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_TRUE(has(take_logged(), kErr,
+                  "snmp agent check failed (ps | grep snmp-mib | grep -v grep: /bin/sh: "));
+  // Warned of once after 10 s, killed at the limit.
   root_.write("ubus.hang", "putmail\n");
-  setenv("ALERTMILL_CHILD_TIME_LIMIT", "1", 1);
+  setenv("ALERTMILL_CHILD_TIME_LIMIT", "11", 1);
   EXPECT_EQ(email_send(&data), -1);
   unsetenv("ALERTMILL_CHILD_TIME_LIMIT");
-  EXPECT_TRUE(has(take_logged(), kErr, "command killed after 1 s: ubus call zelk_emaild putmail"));
+  const std::vector<Message> log = take_logged();
+  const std::regex warning("^command still running after 1[01] s: ubus call zelk_emaild putmail ");
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [&](const Message &m) {
+                            return m.first == kWarning && std::regex_search(m.second, warning);
+                          }),
+            1);
+  EXPECT_TRUE(has(log, kErr, "command killed after 11 s: ubus call zelk_emaild putmail"));
   std::remove(root_.path("tmp").c_str());
   EXPECT_EQ(sms_send(&data), -1);
   EXPECT_TRUE(has(take_logged(), kErr,

@@ -15,11 +15,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "db/event_tables.h"
@@ -66,13 +68,40 @@ std::string env_or(const char *name, const std::string &fallback) {
 
 std::string bin_dir() { return env_or("ALERTMILL_BIN_DIR", sandbox_dev_dir() + "/../bin"); }
 
+// A database operation holds the lock for milliseconds. A holder that never
+// lets go fails the test, naming it, instead of hanging it until ctest's
+// time-out.
+constexpr auto kLockDeadline = std::chrono::seconds(30);
+
+// Ends the test (thrown: whichever wait of its own it was in) with what
+// waited and who holds the lock file.
+[[noreturn]] void fail_on_lock(const std::string &lock_file, const std::string &what) {
+  std::string holder = "no process now";
+  int fd = open(lock_file.c_str(), O_RDWR | O_CLOEXEC);
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  if (fd >= 0 && fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
+    std::string command = read_whole("/proc/" + std::to_string(probe.l_pid) + "/cmdline");
+    std::replace(command.begin(), command.end(), '\0', ' ');
+    holder = "process " + std::to_string(probe.l_pid) + " (" + command + ")";
+  }
+  if (fd >= 0) close(fd);
+  throw std::runtime_error(what + " waited " + std::to_string(kLockDeadline.count()) +
+                           " s; the database lock " + lock_file + " is held by " + holder);
+}
+
 // One connection to the events database, under the daemon's lock file when
 // asked.
 struct Session {
   Session(const SandboxRoot &root, bool lock)
       : lock_fd(lock ? open(root.path("tmp/syscore.fl").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)
                      : -1) {
-    if (lock_fd >= 0) lockf(lock_fd, F_LOCK, 0);
+    if (lock_fd >= 0 &&
+        !sandbox_wait_until([&] { return lockf(lock_fd, F_TLOCK, 0) == 0; }, kLockDeadline)) {
+      close(lock_fd);
+      fail_on_lock(root.path("tmp/syscore.fl"), "the test's database session");
+    }
     EXPECT_EQ(sqlite3_open(root.path("etc/events.sqlite3").c_str(), &db), SQLITE_OK);
     sqlite3_busy_timeout(db, 10000);
   }
@@ -251,6 +280,10 @@ SandboxRoot::Run SandboxRoot::eventadd(const std::vector<std::string> &args,
   argv.insert(argv.end(), args.begin(), args.end());
   SandboxProcess process;
   process.start(dir_, "eventadd", wrapper.empty() ? program : wrapper[0], argv);
+  // eventadd waits for the database lock as long as it is held.
+  if (!sandbox_wait_until([&] { return !process.running(); }, kLockDeadline)) {
+    fail_on_lock(path("tmp/syscore.fl"), "eventadd");
+  }
   int status = process.wait();
   return {status, read("eventadd.out"), read("eventadd.err")};
 }
