@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -298,6 +299,11 @@ void SandboxProcess::start(const std::string &root, const std::string &name,
   std::string out = name.empty() ? "/dev/null" : root + "/" + name + ".out";
   std::string err = name.empty() ? "/dev/null" : root + "/" + name + ".err";
   pid_t parent = getpid();
+  // The write end closes at exec: end of file says the program replaced the
+  // copy, an errno written says exec failed. /proc's cmdline cannot tell: a
+  // program run by qemu-arm shows the emulator's command line there.
+  int exec_pipe[2];
+  ASSERT_EQ(pipe2(exec_pipe, O_CLOEXEC), 0) << std::strerror(errno);
   pid_ = fork();
   if (pid_ == 0) {
     // Only async-signal-safe calls between fork and exec.
@@ -311,15 +317,21 @@ void SandboxProcess::start(const std::string &root, const std::string &name,
       _exit(127);
     }
     execv(program.c_str(), arg_list.data());
+    int error = errno;
+    if (write(exec_pipe[1], &error, sizeof error) < 0) _exit(126);
     _exit(127);
   }
+  int fork_error = errno;
+  close(exec_pipe[1]);
   ended_ = false;
-  ASSERT_GT(pid_, 0) << std::strerror(errno);
-  // Until exec, /proc shows the spawned copy of this program.
-  ASSERT_TRUE(sandbox_wait_until([&] {
-    return read_whole("/proc/" + std::to_string(pid_) + "/cmdline").c_str() == argv[0] ||
-           !running();
-  }));
+  pollfd exec_end{exec_pipe[0], POLLIN, 0};
+  bool ended = pid_ > 0 && sandbox_wait_until([&] { return poll(&exec_end, 1, 0) > 0; });
+  int exec_error = 0;
+  bool failed = ended && read(exec_pipe[0], &exec_error, sizeof exec_error) > 0;
+  close(exec_pipe[0]);
+  ASSERT_GT(pid_, 0) << std::strerror(fork_error);
+  ASSERT_TRUE(ended) << program << " neither ran nor ended";
+  EXPECT_FALSE(failed) << program << ": " << std::strerror(exec_error);
 }
 
 bool SandboxProcess::running() {

@@ -15,7 +15,8 @@
 
 // A program run in the sandbox root, its output in <name>.out and .err there
 // (nowhere without a name). start returns once exec has replaced the spawned
-// copy of this program (a process list shows argv[0]) or the program ended.
+// copy of this program (a process list shows argv[0], under qemu-arm among the
+// emulator's arguments) or the copy ended; a failed exec fails the test.
 class SandboxProcess {
  public:
   SandboxProcess() = default;
