@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "utils/alloc.h"
+#include "utils/strings.h"
 
 namespace {
 
@@ -310,7 +311,7 @@ int db_get_value(DbQuery *query, int column, char *buffer, int width) {
   const char *cell = current_cell(query, column, &valid);
   if (!valid || buffer == nullptr || width < 1) return -1;
   if (cell == nullptr) return 0;
-  size_t length = strnlen(cell, static_cast<size_t>(width) - 1);
+  size_t length = utils_utf8_cut(cell, strlen(cell), static_cast<size_t>(width) - 1);
   memcpy(buffer, cell, length);
   buffer[length] = '\0';
   return 0;
