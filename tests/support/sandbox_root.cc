@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -328,8 +329,10 @@ bool sandbox_own_network() {
   return own;
 }
 
-void sandbox_send(const std::string &bytes) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+void sandbox_send(const std::string &bytes, int sender) {
+  static std::map<int, int> sockets;
+  if (sockets.count(sender) == 0) sockets[sender] = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int fd = sockets[sender];
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(9001);
@@ -337,7 +340,6 @@ void sandbox_send(const std::string &bytes) {
   ssize_t sent =
       sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
   EXPECT_EQ(sent, static_cast<ssize_t>(bytes.size())) << std::strerror(errno);
-  close(fd);
 }
 
 bool sandbox_wait_until(const std::function<bool()> &condition,
