@@ -173,6 +173,9 @@ bool notify_run_command(const char *command, const char *what, std::string *outp
   if (output != nullptr) *output = run.output;
   if (!run.started) {
     syslog(LOG_ERR, "%s could not be run", what);
+  } else if (run.unreaped) {
+    // At least once: a delivery that cannot be proved done is offered again.
+    syslog(LOG_ERR, "%s exit status unknown: taken as not done, the event stays pending", what);
   } else if (!run.timed_out && run.status < 0) {
     syslog(LOG_ERR, "%s ended by a signal", what);
   } else if (!run.timed_out && run.status != 0) {

@@ -270,6 +270,11 @@ void SandboxProcess::start(const std::string &root, const std::string &name,
   if (pid_ == 0) {
     // Only async-signal-safe calls between fork and exec.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The programs must not depend on the SIGCHLD they inherit: give them
+    // the worst, ignored (which exec keeps).
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, nullptr);
     // dup2 clears close-on-exec on 0-2 only: nothing else leaks into the program.
     int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
