@@ -161,22 +161,21 @@ std::string line_of(const PendingReportRow &row, size_t width) {
   const bool defined = row.definition_id[0] != '\0';
   const int enabled = defined ? notify_needflag(row) : 0;
   const int done = enabled & std::atoi(row.notifyflag);
+  const std::string values[] = {row.id,
+                                row.eventid,
+                                row.happentime,
+                                state_of(defined, enabled, done),
+                                channel_list(enabled),
+                                channel_list(done),
+                                channel_list(enabled & ~done),
+                                row.eventname,
+                                row.subject,
+                                row.context};
   Line line;
-  for (const char *value : {row.id, row.eventid, row.happentime}) {
-    add_field(&line, value);
-    line.add("\t");
+  for (const std::string &value : values) {
+    if (&value != values) line.add("\t");
+    add_field(&line, value.c_str());
   }
-  for (const std::string &word :
-       {std::string(state_of(defined, enabled, done)), channel_list(enabled), channel_list(done),
-        channel_list(enabled & ~done)}) {
-    add_field(&line, word.c_str());
-    line.add("\t");
-  }
-  for (const char *value : {row.eventname, row.subject}) {
-    add_field(&line, value);
-    line.add("\t");
-  }
-  add_field(&line, row.context);
   return width > 0 ? cut_to_width(line, width) : line.text;
 }
 
