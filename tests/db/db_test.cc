@@ -227,10 +227,8 @@ TEST_F(Db, ARefusedLockFailsTheOperation) {
   char byte = 0;
   if (holder == 0) {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644), wanted = open(other.c_str(), O_RDWR);
-    _exit(lockf(fd, F_LOCK, 0) == 0 && write(ready[1], &byte, 1) == 1 &&
-                  lockf(wanted, F_LOCK, 0) == 0
-              ? 0
-              : 1);
+    const bool held = lockf(fd, F_LOCK, 0) == 0 && write(ready[1], &byte, 1) == 1;
+    _exit(held && lockf(wanted, F_LOCK, 0) == 0 ? 0 : 1);
   }
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
   ASSERT_TRUE(sandbox_wait_until([&] { return waits_for_lock(holder); }));
@@ -239,15 +237,11 @@ TEST_F(Db, ARefusedLockFailsTheOperation) {
   Texts texts;
   EXPECT_EQ(all(eventlogcache_get_all)(&texts), -1);
   db_set_lock_wait_report(0);
-  EXPECT_NE(
-      GetCapturedStderr().find("lock file " + path +
-                               " cannot be locked, operation not run: " + std::strerror(EDEADLK)),
-      std::string::npos);
-  close(mine);
+  const std::string cause = " cannot be locked, operation not run: ";
+  EXPECT_NE(GetCapturedStderr().find(path + cause + std::strerror(EDEADLK)), std::string::npos);
   int status = -1;
-  waitpid(holder, &status, 0);
+  close(mine), close(ready[0]), close(ready[1]), waitpid(holder, &status, 0);
   EXPECT_EQ(status, 0);
-  for (int fd : ready) close(fd);
 }
 
 struct RouteRow {
