@@ -15,7 +15,7 @@ inline constexpr int kChunkBytes = kDatagramTextBytes;
 inline constexpr int kRequestBytes = kRequestTextBytes + 1;
 // A sender whose next piece has not come once the receiver has waited this
 // long for datagrams loses the request it began ("request from %s:%u
-// incomplete, %d bytes dropped" on stdout and at LOG_ERR). Only waiting
+// incomplete, %zu bytes dropped" on stdout and at LOG_ERR). Only waiting
 // counts: pieces queued behind other requests are not late. At most
 // kMaxGatheringSenders requests are gathered at once; a new sender beyond
 // them drops the stalest.
