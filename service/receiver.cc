@@ -130,8 +130,8 @@ void finish_whole(const char *chunk, int received) {
   finish(chunk, utils_utf8_cut(chunk, known, static_cast<size_t>(kRequestBytes) - 1));
 }
 
-// Adds a piece of received bytes to the gathering's text; true when the
-// request goes on in the sender's next datagram.
+// Adds a piece of received bytes to the gathering's text; false when it
+// does not fit and the request ends with what was gathered.
 bool add_piece(Gathering *gathering, const char *chunk, int received) {
   char *request = gathering->text.data();
   const size_t gathered = std::strlen(request);
@@ -142,7 +142,7 @@ bool add_piece(Gathering *gathering, const char *chunk, int received) {
     // Index kRequestBytes - 1 is never written, so the text stays
     // terminated.
     std::memcpy(request + gathered, chunk, piece);
-    return chunk[0] != '\0' && received == kChunkBytes;
+    return true;
   }
   // The piece does not fit and is dropped; what it begins with still says
   // whether the last character gathered is whole.
@@ -205,7 +205,7 @@ void *event_receiver(void *fd_variable) {
       continue;
     }
     if (gathering == nullptr) gathering = &gatherings.begin(key);
-    if (add_piece(gathering, chunk, received)) {
+    if (add_piece(gathering, chunk, received) && goes_on) {
       gatherings.note_piece(gathering);
       continue;
     }
