@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Load figures for the running daemon, measured end to end in a sandbox root.
 
-    bench/daemon_bench.py [--build build] [latency] [burst] [idle] [sustained]
+    bench/daemon_bench.py [--build build] [latency] [burst] [idle] [sustained] [concurrent]
 
   latency    eventadd to the stand-in ubus receiving putmail, 50 events one
              second apart: p50/p95 (the main loop's 100 ms and the worker's
@@ -11,6 +11,9 @@
              after start and after a burst
   sustained  4 events a second for 120 s through all three channels: channel
              backlog over time, every pending row deleted at the end
+  concurrent two eventadd loops side by side, 100 requests of 1100 bytes each
+             (three datagrams apiece): how many arrive, how many whole
+             (their first and last parameters from the same request)
 
 As root the script runs itself in a network namespace of its own (port 9001
 is fixed), so it does not collide with tests or another daemon. Figures are
@@ -285,10 +288,51 @@ def bench_sustained(build):
     box.stop()
 
 
+def bench_concurrent(build):
+    box = Sandbox(build)
+    box.start("concurrent")
+    count, size = 100, 1100
+
+    def loop(tag):
+        for n in range(count):
+            name = "%s%03d" % (tag, n)
+            head = "n=%s&pad=" % name
+            tail = "&state=%s" % name
+            box.eventadd("100", head + tag * (size - len(head) - len(tail) - 21) + tail)
+
+    start = time.monotonic()
+    loops = [threading.Thread(target=loop, args=(tag,)) for tag in "AB"]
+    for thread in loops:
+        thread.start()
+    for thread in loops:
+        thread.join()
+    raised = time.monotonic() - start
+
+    def heads():
+        found = []
+        for line in box.ubus_lines():
+            at = line.find('"head":"Port ')
+            if "putmail" in line and at >= 0:
+                found.append(line[at + 13:].split('"')[0].split(" "))
+        return found
+
+    wait_until(lambda: len(heads()) >= 2 * count and box.pending() == 0, 300)
+    found = heads()
+    whole = [h for h in found if len(h) == 2 and h[0] == h[1]]
+    names = set(h[0] for h in whole)
+    print("concurrent: 2 x %d requests of %d bytes raised in %.1f s, all delivered after %.1f s" %
+          (count, size, raised, time.monotonic() - start))
+    print("  mails %d, whole %d, distinct %d, mixed %d, lost %d, pending rows left %d" %
+          (len(found), len(whole), len(names), len(found) - len(whole), 2 * count - len(names),
+           box.pending()))
+    box.stop()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build")
-    parser.add_argument("which", nargs="*", default=["latency", "burst", "idle", "sustained"])
+    parser.add_argument("which", nargs="*",
+                        default=["latency", "burst", "idle", "sustained", "concurrent"])
     args = parser.parse_args()
     enter_namespace()
     if os.environ.get("ALERTMILL_BENCH_INSIDE"):
@@ -300,6 +344,8 @@ def main():
         bench_burst_and_idle(build, "burst" in args.which, "idle" in args.which)
     if "sustained" in args.which:
         bench_sustained(build)
+    if "concurrent" in args.which:
+        bench_concurrent(build)
 
 
 if __name__ == "__main__":

@@ -84,6 +84,10 @@ const char *db_last_error(void) { return last_error; }
 DbSession::DbSession(const char *locked_trace, DbAccess access) {
   note_error("");
   lock_fd_ = db_lock(utils_path(paths::kDbLock).c_str());
+  if (lock_fd_ == kDbLockFailed) {
+    note_error("the lock file cannot be locked");
+    return;
+  }
   if (locked_trace != nullptr) db_trace("%s", locked_trace);
   const std::string database = utils_path(paths::kEventsDb);
   int result = access == DbAccess::kReadOnly ? db_open_read_only(database.c_str(), &connection_)

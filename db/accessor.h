@@ -3,7 +3,8 @@
 //
 // An operation is one self-contained pass: take the lockf lock on
 // utils_path(paths::kDbLock) (a lock file that cannot be opened lets the
-// operation run unlocked), open utils_path(paths::kEventsDb) (-1 on failure),
+// operation run unlocked; a lock that lockf refuses fails it as a database
+// that cannot be opened), open utils_path(paths::kEventsDb) (-1 on failure),
 // run its statement or query from a zeroed fixed-size buffer, copy cells into
 // the fixed-width fields of a new record, then release the query, close the
 // connection and unlock, in that order. Nothing survives the call.

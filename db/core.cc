@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "utils/alloc.h"
+#include "utils/strings.h"
 
 namespace {
 
@@ -58,12 +59,15 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 
 // lockf F_LOCK on fd, waiting as long as another process holds the file. A
 // wait past the report time is reported once, and once more when it ends:
-// a stalled database is otherwise silent.
-void lock_waiting(int fd, const char *path) {
+// a stalled database is otherwise silent. 0, or the errno of a lock that
+// cannot be taken (EDEADLK, ENOLCK, ...; an interrupted wait is resumed),
+// reported at LOG_ERR.
+int lock_waiting(int fd, const char *path) {
   const auto start = std::chrono::steady_clock::now();
   const auto report_at = start + std::chrono::milliseconds(lock_wait_report_ms.load());
   for (;;) {
-    if (lockf(fd, F_TLOCK, 0) == 0) return;
+    if (lockf(fd, F_TLOCK, 0) == 0) return 0;
+    if (errno == EINTR) continue;
     // Without a conflicting lock there is nothing to wait for; the blocking
     // call below gives the same answer as ever.
     if (errno != EACCES && errno != EAGAIN) break;
@@ -76,11 +80,24 @@ void lock_waiting(int fd, const char *path) {
                      program_invocation_short_name, static_cast<int>(getpid()),
                      seconds_since(start), path, static_cast<int>(lock_holder(fd)));
   }
-  lockf(fd, F_LOCK, 0);
-  if (waiting) {
+  // A handler installed without SA_RESTART by a program linking us ends the
+  // wait with EINTR: that is no answer, wait on.
+  int error = 0;
+  while (lockf(fd, F_LOCK, 0) != 0) {
+    if (errno != EINTR) {
+      error = errno;
+      break;
+    }
+  }
+  if (error != 0) {
+    syslog(LOG_ERR, "lock file %s cannot be locked, operation not run: %s", path, strerror(error));
+    fprintf(stderr, "lock file %s cannot be locked, operation not run: %s\n", path,
+            strerror(error));
+  } else if (waiting) {
     report_lock_wait("%s[%d] got the lock file %s after %.1f s", program_invocation_short_name,
                      static_cast<int>(getpid()), path, seconds_since(start));
   }
+  return error;
 }
 
 // lockf locks belong to the process, not to the descriptor: F_ULOCK through
@@ -109,12 +126,15 @@ class LockTable {
   int lock(const char *path) {
     HeldFile *file = join(path);
     if (file == nullptr) return -1;
-    std::lock_guard<std::mutex> guard(file->locking);
-    if (!file->locked) {
-      lock_waiting(file->fd, file->path.c_str());
-      file->locked = true;
+    {
+      std::lock_guard<std::mutex> guard(file->locking);
+      if (file->locked || lock_waiting(file->fd, file->path.c_str()) == 0) {
+        file->locked = true;
+        return file->fd;
+      }
     }
-    return file->fd;
+    unlock(file->fd);
+    return kDbLockFailed;
   }
 
   int unlock(int fd) {
@@ -310,7 +330,7 @@ int db_get_value(DbQuery *query, int column, char *buffer, int width) {
   const char *cell = current_cell(query, column, &valid);
   if (!valid || buffer == nullptr || width < 1) return -1;
   if (cell == nullptr) return 0;
-  size_t length = strnlen(cell, static_cast<size_t>(width) - 1);
+  size_t length = utils_utf8_cut(cell, strlen(cell), static_cast<size_t>(width) - 1);
   memcpy(buffer, cell, length);
   buffer[length] = '\0';
   return 0;
@@ -369,7 +389,8 @@ DbHandle *db_handle_open(const char *lock_path, const char *db_path) {
   DbHandle *handle = db_handle_new(lock_path, db_path);
   if (handle == nullptr) return nullptr;
   handle->lock_fd = db_lock(handle->lock_path);
-  if (db_open(handle->db_path, &handle->connection) != SQLITE_OK) {
+  if (handle->lock_fd == kDbLockFailed ||
+      db_open(handle->db_path, &handle->connection) != SQLITE_OK) {
     db_handle_destroy(&handle);
   }
   return handle;

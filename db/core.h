@@ -43,10 +43,22 @@ static_assert(std::is_trivially_copyable_v<DbHandle>);
 // Opens (creating it 0644) and lockf-locks the lock file, waiting while
 // another process holds it; a wait of more than 5 s is reported once on
 // stderr and in the system log (LOG_WARNING), and once more when it ends.
-// The descriptor, or -1 when path is null or the file cannot be opened. The
-// lock belongs to the process, so it does not keep this program's own
-// threads apart: every holder of one file gets the same descriptor, and the
-// lock stays held until the last of them is released.
+// A wait that a signal interrupts goes on. The descriptor; -1 when path is
+// null or the file cannot be opened; kDbLockFailed when lockf refuses the
+// lock (EDEADLK, ENOLCK, ...), reported at LOG_ERR and on stderr with the
+// file and the cause: the operation must then not run. The lock belongs to
+// the process, so it does not keep this program's own threads apart: every
+// holder of one file gets the same descriptor, and the lock stays held until
+// the last of them is released.
+//
+// fork without exec while a holder holds the lock: record locks are not
+// inherited, so the child does not hold it, whatever its copy of this
+// layer's bookkeeping says. Its database operations would run unlocked
+// beside everyone else's, and its releases would act on a lock that is not
+// its own; a fork while another thread is inside db_lock or db_unlock may
+// leave the child's copy of their mutexes locked for ever. Such a child must
+// exec (or _exit) before it uses this layer; the parent keeps its lock.
+inline constexpr int kDbLockFailed = -2;
 int db_lock(const char *path);
 
 // Releases a descriptor of db_lock: -1 (or any negative value) is returned
@@ -125,8 +137,9 @@ const char *db_last_error(void);
 // memory.
 DbHandle *db_handle_new(const char *lock_path, const char *db_path);
 
-// New handle with its lock taken (a lock that fails is not fatal) and its
-// database open; null on failure.
+// New handle with its lock taken (a lock file that cannot be opened is not
+// fatal, a lock that lockf refuses is) and its database open; null on
+// failure.
 DbHandle *db_handle_open(const char *lock_path, const char *db_path);
 
 // Replaces the handle's statement with a copy of sql and returns that copy.

@@ -13,6 +13,7 @@
 #include "utils/command.h"
 #include "utils/handles.h"
 #include "utils/paths.h"
+#include "utils/strings.h"
 
 namespace {
 
@@ -38,19 +39,8 @@ GetInfoByName info_function() {
   return function;
 }
 
-// Bytes of the character at text[at]: a whole UTF-8 sequence, or one byte for
-// anything else (ASCII, or a byte that starts no complete sequence).
 size_t character_size(std::string_view text, size_t at) {
-  auto lead = static_cast<unsigned char>(text[at]);
-  size_t size = lead >= 0xF0 && lead <= 0xF4   ? 4
-                : lead >= 0xE0 && lead <= 0xEF ? 3
-                : lead >= 0xC2 && lead <= 0xDF ? 2
-                                               : 1;
-  if (at + size > text.size()) return 1;
-  for (size_t i = 1; i < size; ++i) {
-    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 1;
-  }
-  return size;
+  return utils_utf8_char_bytes(text.data() + at, text.size() - at);
 }
 
 // Bytes that the character of size bytes at text[at] takes once quoted.
@@ -183,6 +173,9 @@ bool notify_run_command(const char *command, const char *what, std::string *outp
   if (output != nullptr) *output = run.output;
   if (!run.started) {
     syslog(LOG_ERR, "%s could not be run", what);
+  } else if (run.unreaped) {
+    // At least once: a delivery that cannot be proved done is offered again.
+    syslog(LOG_ERR, "%s exit status unknown: taken as not done, the event stays pending", what);
   } else if (!run.timed_out && run.status < 0) {
     syslog(LOG_ERR, "%s ended by a signal", what);
   } else if (!run.timed_out && run.status != 0) {

@@ -39,7 +39,9 @@ std::string notify_alarm_text(const char *subject, const char *context, int kind
 // output, its standard output is kept there (at most output_limit bytes).
 // True when it exited with status 0. Otherwise false, logged at LOG_ERR with
 // the exit status and the first line of its error output, or that it could
-// not be run (the time limit is logged where the command is killed).
+// not be run (the time limit is logged where the command is killed). An
+// exit status that could not be learned (ChildResult::unreaped) counts as
+// not done, so the event is delivered at least once, maybe twice.
 bool notify_run_command(const char *command, const char *what, std::string *output = nullptr,
                         size_t output_limit = 0);
 

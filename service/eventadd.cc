@@ -1,6 +1,7 @@
 #include "service/eventadd.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -40,6 +41,10 @@ inline constexpr char kRequestFormat[] = "&eventid=%d&sqlid=%s&%s%s%s";
 inline constexpr char kCloudPrefix[] = "Korvane Alarm ";
 // A cloud client that stopped reading must not hang the caller for ever.
 inline constexpr int kFifoFullGiveUpSeconds = 10;
+// A write of at most PIPE_BUF bytes reaches a pipe whole or not at all, even
+// beside other writers; a longer one may be split by a full pipe and
+// interleaved with another program's record. Records are kept within it.
+inline constexpr size_t kCloudRecordMax = PIPE_BUF;
 
 // The socket and request buffer every submission starts with. Logs and
 // leaves ok() false when the text is null, no socket opens or no memory.
@@ -149,19 +154,24 @@ class SigpipeHeldBack {
   bool broke_ = false;
 };
 
-void write_record(int fifo, const char *record, size_t length) {
+// Writes the record whole, waiting for room until the give-up time; 0, or
+// the errno of the failure (EAGAIN: still no room).
+int write_record(int fifo, const char *record, size_t length) {
   SigpipeHeldBack held;
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   const time_t give_up = now.tv_sec + kFifoFullGiveUpSeconds;
   for (;;) {
     ssize_t written = write(fifo, record, length);
-    if (written >= 0) return;
+    if (written == static_cast<ssize_t>(length)) return 0;
+    // A shorter write cannot happen at this size; were it to, the record is
+    // broken all the same.
+    if (written >= 0) return EIO;
     if (errno == EPIPE) held.note_broken();
-    if (errno != EAGAIN && errno != EINTR) return;
+    if (errno != EAGAIN && errno != EINTR) return errno;
     // A full pipe: sleep until the reader has made room, not on the CPU.
     clock_gettime(CLOCK_MONOTONIC, &now);
-    if (now.tv_sec > give_up) return;
+    if (now.tv_sec > give_up) return EAGAIN;
     pollfd room{fifo, POLLOUT, 0};
     poll(&room, 1, static_cast<int>(give_up - now.tv_sec + 1) * 1000);
   }
@@ -189,13 +199,22 @@ int cloud_notify(const char *request) {
   UniqueFd fifo(fd);
   if (utils_str_is_empty(request)) return 0;
 
-  size_t length = std::strlen(request) + sizeof kCloudPrefix;
+  const size_t request_length = std::strlen(request);
+  const size_t kept =
+      utils_utf8_cut(request, request_length, kCloudRecordMax - sizeof kCloudPrefix);
+  if (kept < request_length) {
+    std::fprintf(stderr, "cloud record cut to %zu of %zu request bytes\n", kept, request_length);
+  }
+  size_t length = kept + sizeof kCloudPrefix;
   UniqueBlock record(static_cast<char *>(utils_malloc(static_cast<int>(length))));
   if (record == nullptr) return -1;
   // The buffer has no room for the newline: the NUL takes its place and is
   // part of the record.
-  utils_format_cut(record.get(), length, "%s%s\n", kCloudPrefix, request);
-  write_record(fifo.get(), record.get(), length);
+  utils_format_cut(record.get(), length, "%s%.*s\n", kCloudPrefix, static_cast<int>(kept), request);
+  if (int error = write_record(fifo.get(), record.get(), length)) {
+    std::fprintf(stderr, "cloud record of %zu bytes not written: %s\n", length,
+                 error == EAGAIN ? "the cloud client has not read for 10 s" : std::strerror(error));
+  }
   return 0;
 }
 

@@ -51,8 +51,12 @@ int eventadd_time_report(int id, const char *text, const char *happentime,
                          EventaddOutcome *outcome);
 
 // Writes "Korvane Alarm " + request + one NUL byte to the cloud client's FIFO,
-// without blocking on an open. 0 (also when there is no FIFO or no reader);
-// -1 when the FIFO cannot be opened otherwise, or no memory.
+// without blocking on an open, in one write of at most PIPE_BUF bytes, so
+// the record arrives whole or not at all: a longer request is cut (between
+// whole characters) to fit; a record still not written after 10 s of a full
+// pipe, or refused, is not written at all. Either is reported on stderr.
+// 0 (also when there is no FIFO or no reader); -1 when the FIFO cannot be
+// opened otherwise, or no memory.
 int cloud_notify(const char *request);
 
 // 0 when the switch file cannot be read; otherwise 1 for an "alarm" line plus

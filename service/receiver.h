@@ -7,9 +7,20 @@
 
 // A datagram carries at most kChunkBytes of request text. One of exactly that
 // size not beginning with NUL announces that the request goes on in the next
-// datagram; pieces are joined up to kRequestBytes - 1 bytes.
+// datagram from the same sender (address and port); a sender's pieces are
+// joined up to kRequestBytes - 1 bytes and never with another's. A longer
+// datagram, from a program that does not split, is a request of its own,
+// read up to kRequestBytes - 1 bytes.
 inline constexpr int kChunkBytes = kDatagramTextBytes;
 inline constexpr int kRequestBytes = kRequestTextBytes + 1;
+// A sender whose next piece has not come once the receiver has waited this
+// long for datagrams loses the request it began ("request from %s:%u
+// incomplete, %zu bytes dropped" on stdout and at LOG_ERR). Only waiting
+// counts: pieces queued behind other requests are not late. At most
+// kMaxGatheringSenders requests are gathered at once; a new sender beyond
+// them drops the stalest.
+inline constexpr int kPieceTimeoutMillis = 2000;
+inline constexpr size_t kMaxGatheringSenders = 256;
 // Pause after each complete request; the kernel queue buffers meanwhile.
 inline constexpr unsigned kReceiverPauseMicros = 100000;
 inline constexpr unsigned long kReceiverStackBytes = 2048000;

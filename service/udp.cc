@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "utils/strings.h"
+
 namespace {
 
 // Root may go past net.core.rmem_max; anyone else gets what the limit allows.
@@ -47,14 +49,26 @@ int udp_open(uint16_t port) {
   return fd;
 }
 
-int udp_recv(int fd, void *buffer, size_t size, struct sockaddr_in *from) {
+namespace {
+
+int receive(int fd, void *buffer, size_t size, struct sockaddr_in *from, int flags) {
   socklen_t length = sizeof(sockaddr_in);
   ssize_t received;
   do {
-    received = recvfrom(fd, buffer, size, 0, reinterpret_cast<sockaddr *>(from),
+    received = recvfrom(fd, buffer, size, flags, reinterpret_cast<sockaddr *>(from),
                         from != nullptr ? &length : nullptr);
   } while (received == -1 && errno == EINTR);
   return static_cast<int>(received);
+}
+
+}  // namespace
+
+int udp_recv(int fd, void *buffer, size_t size, struct sockaddr_in *from) {
+  return receive(fd, buffer, size, from, 0);
+}
+
+int udp_recv_datagram(int fd, void *buffer, size_t size, struct sockaddr_in *from) {
+  return receive(fd, buffer, size, from, MSG_TRUNC);
 }
 
 int udp_send(int fd, const void *data, size_t length, const char *address, uint16_t port) {
@@ -69,7 +83,7 @@ int udp_send(int fd, const void *data, size_t length, const char *address, uint1
 int udp_send_request(int fd, const char *request, size_t length, const char *address,
                      uint16_t port) {
   constexpr auto kPiece = static_cast<size_t>(kDatagramTextBytes);
-  length = std::min(length, static_cast<size_t>(kRequestTextBytes));
+  length = utils_utf8_cut(request, length, kRequestTextBytes);
   size_t sent = 0;
   for (;;) {
     size_t piece = std::min(length - sent, kPiece);

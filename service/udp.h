@@ -31,6 +31,11 @@ int udp_open(uint16_t port);
 // *from. The byte count, or -1 on an error other than EINTR (which retries).
 int udp_recv(int fd, void *buffer, size_t size, struct sockaddr_in *from);
 
+// As udp_recv, but a datagram longer than size is consumed whole all the
+// same and its whole length returned (MSG_TRUNC): more than size says that
+// only its first size bytes are in buffer.
+int udp_recv_datagram(int fd, void *buffer, size_t size, struct sockaddr_in *from);
+
 // One datagram of length bytes to address:port, retried on EINTR. The result of
 // the last sendto.
 int udp_send(int fd, const void *data, size_t length, const char *address, uint16_t port);
@@ -44,8 +49,8 @@ inline constexpr int kRequestTextBytes = 2047;
 // pieces of kDatagramTextBytes, each announcing the next, then a shorter one,
 // empty when the length is a multiple of the piece, so that the request never
 // runs on into another sender's. A text longer than kRequestTextBytes is cut
-// there: the receiver could not hold the rest and would take it for a request
-// of its own. The bytes sent, or -1 when a piece could not be sent.
+// there, between whole characters: the receiver could not hold the rest and
+// would take it for a request of its own. The bytes sent, or -1 when a piece could not be sent.
 int udp_send_request(int fd, const char *request, size_t length, const char *address,
                      uint16_t port);
 

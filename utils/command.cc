@@ -148,7 +148,13 @@ void await_child(pid_t child, const char *command, ChildStream *streams, size_t 
     }
     pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child) break;
-    if (done < 0 && errno != EINTR) return;
+    if (done < 0 && errno != EINTR) {
+      // ECHILD: reaped already, by the kernel when SIGCHLD is ignored. The
+      // command may well have succeeded; its status is unknown, not -1.
+      result->unreaped = true;
+      syslog(LOG_ERR, "exit status unknown (%s, SIGCHLD ignored?): %s", strerror(errno), command);
+      break;
+    }
     Clock::time_point now = Clock::now();
     const auto waited = std::chrono::duration_cast<std::chrono::seconds>(now - start).count();
     if (!slow_logged && waited >= kChildSlowSeconds) {
@@ -177,7 +183,22 @@ void await_child(pid_t child, const char *command, ChildStream *streams, size_t 
   // What it wrote before it ended is in the pipes; children it left behind
   // may hold them open, so nothing waits for their end.
   for (size_t i = 0; i < count; ++i) streams[i].read_available();
-  if (WIFEXITED(status)) result->status = WEXITSTATUS(status);
+  if (!result->unreaped && WIFEXITED(status)) result->status = WEXITSTATUS(status);
+}
+
+// vfork's child borrows the frame of this function until it execs. Nothing
+// the caller keeps lives here, so the child cannot clobber it, and the
+// child only makes async-signal-safe calls.
+__attribute__((noinline)) pid_t spawn_shell(const char *command, int output_end, int error_end) {
+  pid_t child = vfork();
+  if (child == 0) {
+    setpgid(0, 0);
+    if (output_end >= 0) dup2(output_end, STDOUT_FILENO);
+    if (error_end >= 0) dup2(error_end, STDERR_FILENO);
+    execl("/bin/sh", "/bin/sh", "-c", command, static_cast<char *>(nullptr));
+    _exit(1);
+  }
+  return child;
 }
 
 }  // namespace
@@ -211,15 +232,7 @@ ChildResult utils_run_child(const char *command, const ChildCapture &capture) {
       return result;
     }
   }
-  pid_t child = vfork();
-  if (child == 0) {
-    // Shares our memory until exec: only async-signal-safe calls here.
-    setpgid(0, 0);
-    if (output_end >= 0) dup2(output_end, STDOUT_FILENO);
-    if (error_end >= 0) dup2(error_end, STDERR_FILENO);
-    execl("/bin/sh", "/bin/sh", "-c", command, static_cast<char *>(nullptr));
-    _exit(1);
-  }
+  pid_t child = spawn_shell(command, output_end, error_end);
   for (int end : {output_end, error_end}) {
     if (end >= 0) close(end);
   }

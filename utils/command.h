@@ -46,7 +46,12 @@ struct ChildCapture {
 struct ChildResult {
   bool started = false;    // false when no pipe or process could be made
   bool timed_out = false;  // killed at the time limit (already logged)
-  int status = -1;         // exit status 0..255; -1 unless it exited itself
+  // The command ended but its status could not be learned: something else
+  // reaped it (ECHILD; SIGCHLD ignored, which exec passes on). Logged at
+  // LOG_ERR; status is then -1 and says nothing about success: a caller
+  // must not count it as a failure of the command.
+  bool unreaped = false;
+  int status = -1;  // exit status 0..255; -1 unless it exited itself and was reaped
   std::string output;
   std::string error_line;  // without its line end
 };
@@ -55,7 +60,9 @@ struct ChildResult {
 // group of its own, waited for until the shell exits, at most
 // utils_child_time_limit() seconds; then the whole group is killed and the
 // limit logged at LOG_ERR. A command still running after kChildSlowSeconds
-// is logged once at LOG_WARNING with the time so far. Standard input is shared with ours.
+// is logged once at LOG_WARNING with the time so far. Standard input is
+// shared with ours. Programs using it set SIGCHLD to its default at start;
+// where it is ignored all the same, every result comes back unreaped.
 ChildResult utils_run_child(const char *command, const ChildCapture &capture);
 
 // The text of the first line, without its line end.

@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -55,6 +57,55 @@ char *transform_bytes(char *buffer, int n, Transform transform) {
   return buffer;
 }
 
+// The shape of a UTF-8 sequence by its first byte: its size and the range
+// of its second byte (which rules out overlong forms, surrogates and code
+// points past U+10FFFF). Size 1 for ASCII and bytes that start none.
+struct Lead {
+  size_t size;
+  unsigned char low, high;
+};
+
+Lead lead_of(unsigned char byte) {
+  if (byte >= 0xC2 && byte <= 0xDF) return {2, 0x80, 0xBF};
+  if (byte == 0xE0) return {3, 0xA0, 0xBF};
+  if (byte == 0xED) return {3, 0x80, 0x9F};
+  if (byte >= 0xE1 && byte <= 0xEF) return {3, 0x80, 0xBF};
+  if (byte == 0xF0) return {4, 0x90, 0xBF};
+  if (byte >= 0xF1 && byte <= 0xF3) return {4, 0x80, 0xBF};
+  if (byte == 0xF4) return {4, 0x80, 0x8F};
+  return {1, 0, 0};
+}
+
+// The size of the character at text, of which length bytes are known, and
+// whether the known bytes end while the sequence is still valid.
+size_t sequence_at(const char *text, size_t length, bool *unfinished) {
+  *unfinished = false;
+  const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+  const Lead lead = lead_of(bytes[0]);
+  for (size_t i = 1; i < lead.size; ++i) {
+    if (i == length) {
+      *unfinished = true;
+      return lead.size;
+    }
+    bool fits = i == 1 ? bytes[i] >= lead.low && bytes[i] <= lead.high : (bytes[i] & 0xC0) == 0x80;
+    if (!fits) return 1;
+  }
+  return lead.size;
+}
+
+// utils_utf8_cut's walk; known may equal limit when the bytes past the cut
+// are not at hand.
+size_t whole_characters(const char *text, size_t known, size_t limit) {
+  size_t at = 0;
+  bool unfinished = false;
+  while (at < known) {
+    size_t size = sequence_at(text + at, known - at, &unfinished);
+    if (at + size > limit) break;
+    at += size;
+  }
+  return at;
+}
+
 bool needs_encoding(unsigned char byte, bool encode_reserved) {
   if (byte <= 31) return true;
   return encode_reserved && byte != '\0' && strchr(";/?:@&=+$,# ", byte) != nullptr;
@@ -70,8 +121,7 @@ int utils_get_param_value(const char *params, const char *key, char *out, int ou
   if (found == nullptr) return -1;
   const char *value = found + strlen(key);
   size_t length = strcspn(value, "&");
-  size_t limit = static_cast<size_t>(out_size) - 1;
-  if (length > limit) length = limit;
+  length = utils_utf8_cut(value, length, static_cast<size_t>(out_size) - 1);
   memcpy(out, value, length);
   out[length] = '\0';
   return 0;
@@ -94,11 +144,38 @@ char *utils_str_copy(char *destination, const char *source, int size) {
   return destination;
 }
 
+size_t utils_utf8_char_bytes(const char *text, size_t length) {
+  if (text == nullptr || length == 0) return 0;
+  bool unfinished = false;
+  size_t size = sequence_at(text, length, &unfinished);
+  return unfinished ? 1 : size;
+}
+
+size_t utils_utf8_cut(const char *text, size_t length, size_t limit) {
+  if (text == nullptr || length <= limit) return length;
+  return whole_characters(text, length, limit);
+}
+
 void utils_format_cut(char *buffer, size_t size, const char *format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  vsnprintf(buffer, size, format, arguments);
+  va_list again;
+  va_copy(again, arguments);
+  int formatted = vsnprintf(buffer, size, format, arguments);
   va_end(arguments);
+  if (formatted >= 0 && size > 0 && static_cast<size_t>(formatted) >= size) {
+    const size_t full_size = static_cast<size_t>(formatted) + 1;
+    std::unique_ptr<char[]> full(new (std::nothrow) char[full_size]);
+    size_t kept = size - 1;
+    if (full) {
+      vsnprintf(full.get(), full_size, format, again);
+      kept = utils_utf8_cut(full.get(), full_size - 1, kept);
+    } else {
+      kept = whole_characters(buffer, kept, kept);
+    }
+    buffer[kept] = '\0';
+  }
+  va_end(again);
 }
 
 char *utils_str_replace(const char *source, const char *search, const char *replacement,

@@ -1,7 +1,7 @@
 // String and parameter helpers.
 //
-// Every routine works on NUL-terminated byte strings in caller buffers, never
-// allocates, and answers a bad argument with a result (-1 or null) instead of
+// Every routine works on NUL-terminated byte strings in caller buffers, and
+// answers a bad argument with a result (-1 or null) instead of
 // stopping. A size argument is the whole buffer, terminator included.
 #ifndef ALERTMILL_UTILS_STRINGS_H_
 #define ALERTMILL_UTILS_STRINGS_H_
@@ -29,9 +29,24 @@ char *utils_str_toupper(char *buffer, int n);
 // string is null. A size below 1 writes nothing.
 char *utils_str_copy(char *destination, const char *source, int size);
 
+// Bytes of the character at text, of which length (at least 1) bytes are
+// there: a whole valid UTF-8 sequence, or 1 for ASCII and for every byte of
+// a sequence that is invalid, overlong or unfinished.
+size_t utils_utf8_char_bytes(const char *text, size_t length);
+
+// The one way a text is cut: the bytes of the longest prefix of at most limit
+// bytes that ends between whole characters (invalid bytes count as one
+// each). length, the bytes of text there are, when not more than limit. The
+// bytes past limit decide about the character that straddles it; a sequence
+// still valid where the text's length ends counts as going on.
+size_t utils_utf8_cut(const char *text, size_t length, size_t limit);
+
 // snprintf that states the cut is wanted, for fixed-width fields: at most
-// size - 1 characters land in buffer, always terminated. The compiler's
-// truncation warning does not see through the va_list, which is the point.
+// size - 1 bytes land in buffer, always terminated, and a cut falls between
+// whole characters (utils_utf8_cut; seeing the bytes past the cut costs one
+// allocation, without which the cut takes back a character that might go
+// on). The compiler's truncation warning does not see through the va_list,
+// which is the point.
 void utils_format_cut(char *buffer, size_t size, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "utils/strings.h"
 
@@ -13,6 +14,16 @@ namespace {
 constexpr size_t kNameSize = 64;
 constexpr size_t kMaxNameLength = kNameSize - 4;
 constexpr size_t kValueSize = 128;
+
+// Where text[0, at) + replacement + text[tail, length) is cut to limit
+// bytes: between whole characters of the joined text.
+size_t cut_joined(const char *text, size_t at, const char *replacement, size_t tail, size_t length,
+                  size_t limit) {
+  std::string joined(text, at);
+  joined += replacement;
+  joined.append(text + tail, length - tail);
+  return utils_utf8_cut(joined.data(), joined.size(), limit);
+}
 
 // Replaces every occurrence of search, from the start of text, by
 // replacement, going on after each inserted replacement. The text is kept to
@@ -31,7 +42,7 @@ size_t replace_bounded(char *text, size_t capacity, const char *search, const ch
     const size_t at = static_cast<size_t>(match - text);
     const size_t tail = at + search_length;
     size_t grown = at + replacement_length + (length - tail);
-    if (grown > limit) grown = limit;
+    if (grown > limit) grown = cut_joined(text, at, replacement, tail, length, limit);
     const size_t moved_to = at + replacement_length;
     if (moved_to < grown) memmove(text + moved_to, text + tail, grown - moved_to);
     const size_t copied = replacement_length < grown - at ? replacement_length : grown - at;
@@ -61,7 +72,10 @@ int utils_fill_template(char *tmpl, const char *params, int capacity) {
   if (tmpl == nullptr || params == nullptr || capacity < 1) return -1;
   const size_t size = static_cast<size_t>(capacity);
   size_t length = strnlen(tmpl, size);
-  if (length == size) tmpl[--length] = '\0';
+  if (length == size) {
+    length = utils_utf8_cut(tmpl, size, size - 1);
+    tmpl[length] = '\0';
+  }
 
   // The scan position only ever moves forward, so the loop ends within
   // `capacity` rounds whatever the values insert (their own placeholder,

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "utils/strings.h"
+
 namespace {
 
 constexpr size_t kLineValueMax = 1023;
@@ -16,7 +18,7 @@ constexpr size_t kTokenTextMax = 0x7fff;  // positions are 16-bit
 // Copies size characters from text into out (kUtilsTokenSize bytes),
 // cut to fit, terminated.
 void copy_part(char *out, const char *text, size_t size) {
-  const size_t n = std::min(size, static_cast<size_t>(kUtilsTokenSize - 1));
+  const size_t n = utils_utf8_cut(text, size, kUtilsTokenSize - 1);
   std::memcpy(out, text, n);
   out[n] = '\0';
 }
@@ -44,8 +46,8 @@ int utils_get_line_value(const char *text, const char *key, char *out, int size)
   const char *at = std::strstr(text, key);
   if (at == nullptr) return -1;
   at += std::strlen(key);
-  const size_t line = std::min(std::strcspn(at, "\n"), kLineValueMax);
-  const size_t n = std::min(line, static_cast<size_t>(size) - 1);
+  const size_t line = std::strcspn(at, "\n");
+  const size_t n = utils_utf8_cut(at, line, std::min(kLineValueMax, static_cast<size_t>(size) - 1));
   std::memcpy(out, at, n);
   out[n] = '\0';
   return 0;

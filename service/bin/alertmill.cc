@@ -1,5 +1,6 @@
 // alertmill: the event-notification daemon. No options, no configuration
 // file, no shutdown: it serves until it is killed.
+#include <signal.h>
 #include <syslog.h>
 
 #include <cstdio>
@@ -10,6 +11,9 @@
 #include "utils/log.h"
 
 int main(int, char **) {
+  // An ignored SIGCHLD survives exec and would hide every command's exit
+  // status: each delivery would stay pending and be sent again at start.
+  signal(SIGCHLD, SIG_DFL);
   // Progress lines must reach a pipe or a log file as they happen.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   utils_log_init("alertmill");

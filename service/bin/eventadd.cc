@@ -6,6 +6,8 @@
 // on stderr saying why; 2 for bad arguments.
 #include "service/eventadd.h"
 
+#include <signal.h>
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -106,6 +108,9 @@ bool parse_id(const char *text, int *id) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // An ignored SIGCHLD survives exec and would hide the exit status of the
+  // commands it runs.
+  signal(SIGCHLD, SIG_DFL);
   int status = 0;
   if (eventadd_option(argc, argv, &status)) return status;
   int id = 0;

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "db/db.h"
 #include "notify/notify.h"
@@ -51,8 +53,9 @@ constexpr char kHelp[] =
     "  7 waiting   the enabled channels that have not\n"
     "  8 name      the definition's name\n"
     "  9 subject   the definition's subject, placeholders not filled\n"
-    " 10 text      the request text as raised; on a terminal (or with COLUMNS\n"
-    "              set) cut so that the line fits, whole with --wide or in a pipe\n"
+    " 10 text      the request text as raised\n"
+    "On a terminal (or with COLUMNS set) a line is cut so that it fits, the\n"
+    "earlier fields too when they alone are wider; whole with --wide or in a pipe.\n"
     "An empty field reads \"-\"; control characters in a field read \\t, \\n, \\r\n"
     "or \\xHH. Tabs, not padded columns: names, subjects and texts vary in length\n"
     "and hold blanks, so padding would cut them or waste the width, while a single\n"
@@ -72,48 +75,62 @@ std::string channel_list(int flags) {
   return list.empty() ? "-" : list;
 }
 
+// A listing line kept as the units a cut must not split: an escape, a
+// character (an invalid byte counts as one), a tab.
+struct Line {
+  std::string text;
+  std::vector<size_t> ends;
+  void add(std::string_view unit) {
+    text += unit;
+    ends.push_back(text.size());
+  }
+};
+
 // A value on one line: a tab or line end inside it would shift the fields of
 // its row or split the row in two.
-std::string field(const char *value) {
-  std::string text;
-  for (const char *at = value; *at != '\0'; ++at) {
-    const auto byte = static_cast<unsigned char>(*at);
+void add_field(Line *line, const char *value) {
+  const size_t length = std::strlen(value);
+  if (length == 0) line->add("-");
+  for (size_t at = 0; at < length;) {
+    const auto byte = static_cast<unsigned char>(value[at]);
     if (byte == '\t') {
-      text += "\\t";
+      line->add("\\t");
     } else if (byte == '\n') {
-      text += "\\n";
+      line->add("\\n");
     } else if (byte == '\r') {
-      text += "\\r";
+      line->add("\\r");
     } else if (byte < 0x20 || byte == 0x7f) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      text += escaped;
+      line->add(escaped);
     } else {
-      text += *at;
+      const size_t size = utils_utf8_char_bytes(value + at, length - at);
+      line->add(std::string_view(value + at, size));
+      at += size;
+      continue;
     }
+    ++at;
   }
-  return text.empty() ? "-" : text;
 }
 
-// The terminal column after byte when it is written at column; the bytes
-// that continue a UTF-8 character take none.
-size_t next_column(size_t column, unsigned char byte) {
-  if (byte == '\t') return (column / kTabStop + 1) * kTabStop;
-  return (byte & 0xc0) == 0x80 ? column : column + 1;
+// The terminal column after unit when it is written at column: a tab goes to
+// the next stop, an escape takes its length, a character one.
+size_t next_column(size_t column, std::string_view unit) {
+  if (unit == "\t") return (column / kTabStop + 1) * kTabStop;
+  return column + (static_cast<unsigned char>(unit[0]) < 0x80 ? unit.size() : 1);
 }
 
-// text cut so that prefix and text end within width columns; never inside a
-// UTF-8 character.
-std::string cut_to_width(const std::string &prefix, const std::string &text, size_t width) {
+// The line cut after its last unit that ends within width columns; the
+// fixed fields too when they alone are wider.
+std::string cut_to_width(const Line &line, size_t width) {
   size_t column = 0;
-  for (char byte : prefix) column = next_column(column, static_cast<unsigned char>(byte));
-  for (size_t at = 0; at < text.size(); ++at) {
-    const auto byte = static_cast<unsigned char>(text[at]);
-    size_t next = next_column(column, byte);
-    if (next > width) return text.substr(0, at);
-    column = next;
+  size_t start = 0;
+  for (size_t end : line.ends) {
+    column = next_column(column, std::string_view(line.text).substr(start, end - start));
+    if (column > width) return line.text.substr(0, start);
+    start = end;
   }
-  return text;
+  return line.text;
 }
 
 // Columns a line may take; 0 for no limit. COLUMNS wins over the terminal's
@@ -144,16 +161,22 @@ std::string line_of(const PendingReportRow &row, size_t width) {
   const bool defined = row.definition_id[0] != '\0';
   const int enabled = defined ? notify_needflag(row) : 0;
   const int done = enabled & std::atoi(row.notifyflag);
-  std::string prefix;
-  for (const std::string &value :
-       {field(row.id), field(row.eventid), field(row.happentime),
-        std::string(state_of(defined, enabled, done)), channel_list(enabled), channel_list(done),
-        channel_list(enabled & ~done), field(row.eventname), field(row.subject)}) {
-    prefix += value;
-    prefix += '\t';
+  const std::string values[] = {row.id,
+                                row.eventid,
+                                row.happentime,
+                                state_of(defined, enabled, done),
+                                channel_list(enabled),
+                                channel_list(done),
+                                channel_list(enabled & ~done),
+                                row.eventname,
+                                row.subject,
+                                row.context};
+  Line line;
+  for (const std::string &value : values) {
+    if (&value != values) line.add("\t");
+    add_field(&line, value.c_str());
   }
-  const std::string text = field(row.context);
-  return prefix + (width > 0 ? cut_to_width(prefix, text, width) : text);
+  return width > 0 ? cut_to_width(line, width) : line.text;
 }
 
 int list_pending(bool wide) {

@@ -4,15 +4,19 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -43,6 +47,16 @@ bool other_process_can_lock(const std::string &path) {
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Whether process pid waits in lockf (a blocked request in /proc/locks).
+bool waits_for_lock(pid_t pid) {
+  std::ifstream locks("/proc/locks");
+  const std::regex waiter("-> POSIX +ADVISORY +WRITE +" + std::to_string(pid) + " ");
+  for (std::string line; std::getline(locks, line);) {
+    if (std::regex_search(line, waiter)) return true;
+  }
+  return false;
 }
 
 // A record's fields in order: records are zero-filled char arrays, so with
@@ -168,9 +182,16 @@ TEST_F(Db, AnOperationWaitsForAnotherProcessAndReportsTheWait) {
   db_set_lock_wait_report(50);
   Texts texts;
   int result = -9, status = -1;
+  // A signal whose handler does not restart calls only interrupts the wait.
+  static std::atomic<bool> interrupted{false};
+  struct sigaction interrupt {};
+  interrupt.sa_handler = [](int) { interrupted = true; };
+  sigaction(SIGUSR1, &interrupt, nullptr);
   std::thread waiter([&] { result = all(eventlogcache_get_all)(&texts); });
-  EXPECT_TRUE(
-      sandbox_wait_until([&] { return root_.read("log").find("waited") != std::string::npos; }));
+  EXPECT_TRUE(sandbox_wait_until([&] { return waits_for_lock(getpid()); }));
+  pthread_kill(waiter.native_handle(), SIGUSR1);
+  EXPECT_TRUE(sandbox_wait_until(
+      [&] { return interrupted && (waits_for_lock(getpid()) || result != -9); }));
   EXPECT_EQ(write(release[1], &byte, 1), 1);
   waiter.join();
   db_set_lock_wait_report(0);
@@ -193,6 +214,34 @@ TEST_F(Db, AnOperationWaitsForAnotherProcessAndReportsTheWait) {
   EXPECT_EQ(lines[2].find(self + "got the lock file " + path + " after "), 0u) << lines[2];
   EXPECT_EQ(lines[1] + lines[3] + lines[4], "dbtest: " + lines[0] + "dbtest: " + lines[2]);
   for (int fd : {log, saved_stderr, ready[0], ready[1], release[0], release[1]}) close(fd);
+}
+
+// A lock that lockf refuses (EDEADLK: its holder waits for a lock of ours)
+// fails the operation, reported, instead of running it unlocked.
+TEST_F(Db, ARefusedLockFailsTheOperation) {
+  const std::string path = utils_path(paths::kDbLock), other = root_.path("tmp/other.fl");
+  const int mine = open(other.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int ready[2];
+  ASSERT_TRUE(pipe(ready) == 0 && lockf(mine, F_LOCK, 0) == 0);
+  const pid_t holder = fork();
+  char byte = 0;
+  if (holder == 0) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644), wanted = open(other.c_str(), O_RDWR);
+    const bool held = lockf(fd, F_LOCK, 0) == 0 && write(ready[1], &byte, 1) == 1;
+    _exit(held && lockf(wanted, F_LOCK, 0) == 0 ? 0 : 1);
+  }
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_TRUE(sandbox_wait_until([&] { return waits_for_lock(holder); }));
+  db_set_lock_wait_report(1);
+  CaptureStderr();
+  Texts texts;
+  EXPECT_EQ(all(eventlogcache_get_all)(&texts), -1);
+  db_set_lock_wait_report(0);
+  const std::string cause = " cannot be locked, operation not run: ";
+  EXPECT_NE(GetCapturedStderr().find(path + cause + std::strerror(EDEADLK)), std::string::npos);
+  int status = -1;
+  close(mine), close(ready[0]), close(ready[1]), waitpid(holder, &status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 struct RouteRow {

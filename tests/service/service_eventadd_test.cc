@@ -127,6 +127,29 @@ TEST(Eventadd, HostileAndLongTextsArriveIntact) {
     EXPECT_EQ(scene.cloud_records(), record_of(request));
     EXPECT_EQ(scene.pending(), (Table{{"100", "0", text.substr(0, 511)}}));
   }
+  // Cuts fall between whole characters: the request's at 2047 bytes, the
+  // row's at 511. With the client behind, the cloud record is written whole,
+  // kept within what a pipe takes at once.
+  scene.box.exec("delete from eventlogcache; delete from sqlite_sequence;");
+  const int writer =
+      open(scene.box.path("tmp/cloudclient.fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  const std::string page(4096, 'F');
+  size_t filled = 0;
+  while (write(writer, page.data(), page.size()) == 4096) filled += 4096;
+  close(writer);
+  char room[4096];
+  ASSERT_EQ(read(scene.cloud, room, sizeof room), 4096);
+  std::string text = "x=";
+  for (int i = 0; i < 2000; ++i) text += "\xe6\x97\xa5";
+  const std::string request = "&eventid=100&sqlid=1&" + text;
+  const auto run = scene.box.eventadd({"100", text});
+  std::string joined;
+  for (const std::string &piece : received()) joined += piece;
+  EXPECT_EQ(joined, request.substr(0, 2045));
+  EXPECT_EQ(scene.pending(), (Table{{"100", "0", text.substr(0, 509)}}));
+  EXPECT_EQ(scene.cloud_records(),
+            std::string(filled - 4096, 'F') + record_of(request.substr(0, 4079)));
+  EXPECT_NE(run.err.find("cloud record cut"), std::string::npos) << run.err;
 }
 
 Strings args_of(const std::string &line) {  // '|' between arguments
@@ -211,6 +234,22 @@ TEST(Eventadd, PendingListsOneLinePerRowOldestFirst) {
             "1\t100\t2024-03-05 07:08:08\twaiting\temail,sms,snmp\temail,sms\tsnmp\tport\t"
             "Port ${port} ${state}\tport=3&state=up\n"
             "2\t999\t2024-03-05 07:08:06\tdiscard:no-definition\t-\t-\t-\t-\t-\ta=1\\tb\\n\n");
+  // On a terminal a line ends within its width, fixed fields and all, and
+  // never inside an escape or a character.
+  scene.box.add_pending(100, "a\x01\xe6\x97\xa5", "2024-03-05 07:08:07");
+  const std::string head = "\t100\t2024-03-05 07:08:0", all = "\twaiting\temail,sms,snmp";
+  const std::pair<const char *, std::string> widths[] = {
+      {"63", "1" + head + "8" + all + "\n2\t999\t2024-03-05 07:08:06\tdiscard:no-definition\n3" +
+                 head + "7" + all + "\n"},
+      {"124",
+       "1" + head + "8" + all + "\temail,sms\tsnmp\tport\tPort ${port} ${state}\tport\n2" +
+           "\t999\t2024-03-05 07:08:06\tdiscard:no-definition\t-\t-\t-\t-\t-\ta=1\\tb\\n\n3" +
+           head + "7" + all + "\t-\temail,sms,snmp\tport\tPort ${port} ${state}\ta\n"}};
+  for (const auto &[columns, out] : widths) {
+    setenv("COLUMNS", columns, 1);
+    EXPECT_EQ(scene.box.eventadd({"--pending"}).out, out) << columns;
+  }
+  unsetenv("COLUMNS");
 }
 
 }  // namespace

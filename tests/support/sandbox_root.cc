@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -308,6 +309,11 @@ void SandboxProcess::start(const std::string &root, const std::string &name,
   if (pid_ == 0) {
     // Only async-signal-safe calls between fork and exec.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The programs must not depend on the SIGCHLD they inherit: give them
+    // the worst, ignored (which exec keeps).
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, nullptr);
     // dup2 clears close-on-exec on 0-2 only: nothing else leaks into the program.
     int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -373,8 +379,10 @@ bool sandbox_own_network() {
   return own;
 }
 
-void sandbox_send(const std::string &bytes) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+void sandbox_send(const std::string &bytes, int sender) {
+  static std::map<int, int> sockets;
+  if (sockets.count(sender) == 0) sockets[sender] = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int fd = sockets[sender];
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(9001);
@@ -382,7 +390,6 @@ void sandbox_send(const std::string &bytes) {
   ssize_t sent =
       sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
   EXPECT_EQ(sent, static_cast<ssize_t>(bytes.size())) << std::strerror(errno);
-  close(fd);
 }
 
 bool sandbox_wait_until(const std::function<bool()> &condition,

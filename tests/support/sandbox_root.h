@@ -115,7 +115,8 @@ bool sandbox_wait_until(const std::function<bool()> &condition,
 // into a network namespace of its own with loopback up (as root; true then),
 // or else waits for a lock file and runs alone.
 bool sandbox_own_network();
-// Sends one datagram to the service port.
-void sandbox_send(const std::string &bytes);
+// Sends one datagram to the service port from sender's socket: each number
+// keeps its own (so its own port) for the life of the test program.
+void sandbox_send(const std::string &bytes, int sender = 0);
 
 #endif  // ALERTMILL_TESTS_SUPPORT_SANDBOX_ROOT_H_

@@ -43,6 +43,7 @@ TEST(Strings, ParamValue) {  // {params, key, output size, result and output}
                             {"&eventid=5&id=9", "id=", "64", "0 5"},  // not anchored
                             {"&x=a=b&a=1&a=2", "&a=", "64", "0 1"},
                             {"&eventid=ABCDEFGH", "&eventid=", "4", "0 ABC"},
+                            {"&t=ab\xe6\x97\xa5&", "&t=", "5", "0 ab"},
                             {"&x=&y=2", "&x=", "64", "0 "},
                             {"&a=1", "&b=", "64", "-1 old"},
                             {"&a=1", "&a=", "0", "-1 old"}};
@@ -54,6 +55,28 @@ TEST(Strings, ParamValue) {  // {params, key, output size, result and output}
     });
     EXPECT_EQ(std::to_string(result) + " " + out, c[3]) << c[0] << " " << c[1] << " " << size;
   }
+}
+
+// Whole characters only; an invalid byte counts as one.
+TEST(Strings, CutsFallBetweenWholeCharacters) {
+  const char *texts[] = {"ab\xe6\x97\xa5",     "ab\xe6\x97\xa5", "a\xf0\x9f\x98\x80z",
+                         "a\xf0\x9f\x98\x80z", "a\xe6-c",        "a\xc3\xa9",
+                         "a\xe0\x80\x80z",     "a\xed\xa0\x80z", "a\xf4\x90\x80\x80",
+                         "\x80\x80\x80",       "ab\xe6\x97",     "abc"};
+  const size_t limits[] = {4, 5, 4, 5, 2, 2, 2, 3, 3, 2, 3, 9};
+  std::string kept;
+  for (size_t i = 0; i < std::size(texts); ++i)
+    kept += std::to_string(utils_utf8_cut(texts[i], std::strlen(texts[i]), limits[i]));
+  EXPECT_EQ(kept, "251521233223");
+  // Where the cut is made: formatted fields and filled templates.
+  EXPECT_EQ(guarded("", 6, [](char *b) { utils_format_cut(b, 6, "[%s]", "ab\xe6\x97\xa5"); }),
+            "[ab");
+  EXPECT_EQ(guarded("", 6, [](char *b) { utils_format_cut(b, 6, "%s", "abc\xe6\x97"); }),
+            "abc\xe6\x97");
+  EXPECT_EQ(guarded("x${v}", 6, [](char *b) { utils_fill_template(b, "&v=\xc3\xa9\xc3\xa9z", 6); }),
+            "x\xc3\xa9\xc3\xa9");
+  EXPECT_EQ(guarded("x${v}\xc3\xa9", 8, [](char *b) { utils_fill_template(b, "&v=abcde", 8); }),
+            "xabcde");
 }
 
 TEST(Strings, TruthCaseCopyAndTrim) {
@@ -607,6 +630,12 @@ TEST(Command, OutputStatusAndCuts) {
   ChildCapture capture{true, 4, true};
   ChildResult child = utils_run_child("echo output; echo 1 >&2; echo 2 >&2; exit 3", capture);
   EXPECT_EQ(std::to_string(child.status) + child.output + "|" + child.error_line, "3outp|1");
+  // A child reaped by the kernel (SIGCHLD ignored): its status is unknown,
+  // which is not a failure.
+  signal(SIGCHLD, SIG_IGN);
+  child = utils_run_child("echo ran", capture);
+  signal(SIGCHLD, SIG_DFL);
+  EXPECT_TRUE(child.started && child.unreaped && child.status == -1 && child.output == "ran\n");
 }
 
 // Only its output pipe, as its standard output, reaches a command.
