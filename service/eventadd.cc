@@ -18,6 +18,7 @@
 #include "service/udp.h"
 #include "utils/alloc.h"
 #include "utils/command.h"
+#include "utils/files.h"
 #include "utils/handles.h"
 #include "utils/paths.h"
 #include "utils/strings.h"
