@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <type_traits>
 
 #include "db/core.h"
@@ -325,10 +326,33 @@ inline constexpr DbWriteResults kDbBlindWriteResults{-1, false};
 // and cannot change an existing one.
 enum class DbAccess { kReadWrite, kReadOnly };
 
+// Mutex rules. The daemon's locks, and what may be taken while each is held:
+//
+//   registry mutex (notify_method_lock)  Held by a channel worker around its
+//       one eventlogcache_finish; never around dispatch. Under it: a session.
+//   session mutex (below)  Held by a DbSession for its whole life, so that a
+//       session is one pass for this program's threads as the lockf lock
+//       makes it one for other programs: a read and the write that depends
+//       on it cannot interleave with another thread's, and no statement of
+//       ours meets SQLITE_BUSY from our own connections (no busy handler is
+//       set). Under it: the lock table's mutexes and lockf. Sessions never
+//       nest: a thread holding one must not open another.
+//   lock table (db/core.cc)  Its table mutex is held only while the list of
+//       held lock files is looked up or changed; a file's locking mutex only
+//       while its first holder waits in lockf. Never both at once, and
+//       nothing else is taken under either.
+//   queue mutexes (LockedFifo: the event queue, each channel's queue)  Held
+//       for a few pointer updates and never together with any other mutex.
+//
+// So the only nesting is registry mutex -> session mutex -> locking mutex
+// -> lockf; none is held while waiting on a queue or running a command.
+// The handle-style interface of db/core.h takes no session mutex: it serves
+// single-threaded tools.
 class DbSession {
  public:
-  // Takes the lock and opens the database; locked_trace, when given, goes
-  // to stdout between the two. Starts the thread's db_last_error afresh.
+  // Takes the session mutex and the lock, and opens the database;
+  // locked_trace, when given, goes to stdout between the two. Starts the
+  // thread's db_last_error afresh.
   explicit DbSession(const char *locked_trace = nullptr, DbAccess access = DbAccess::kReadWrite);
   // Releases the query, closes the connection, unlocks.
   ~DbSession();
@@ -358,6 +382,8 @@ class DbSession {
   void release_query();
 
  private:
+  // First: taken before the lock file and released after it.
+  std::unique_lock<std::mutex> threads_;
   int lock_fd_ = -1;
   sqlite3 *connection_ = nullptr;
   DbQuery *query_ = nullptr;

@@ -6,6 +6,7 @@
 #include "db/config_tables.h"
 #include "db/core.h"
 #include "db/event_tables.h"
+#include "db/pending.h"
 #include "db/pending_report.h"
 
 #endif  // ALERTMILL_DB_DB_H_

@@ -6,6 +6,8 @@
 #include <initializer_list>
 
 #include "db/accessor.h"
+#include "db/pending.h"
+#include "utils/alloc.h"
 
 namespace {
 
@@ -40,6 +42,18 @@ constexpr DbLayout kEventLog{
     {ALERTMILL_DB_TEXT(EventLogRow, id), ALERTMILL_DB_TEXT(EventLogRow, datetime),
      ALERTMILL_DB_TEXT(EventLogRow, type), ALERTMILL_DB_TEXT(EventLogRow, eventid),
      ALERTMILL_DB_TEXT(EventLogRow, loginfo)}};
+
+DbStatement<256> notifyflag_update(const char *id, int notifyflag) {
+  DbStatement<256> sql;
+  sql.format("update eventlogcache set notifyflag='%d' where id ='%s';", notifyflag, id);
+  return sql;
+}
+
+DbStatement<128> pending_delete(const char *id) {
+  DbStatement<128> sql;
+  sql.format("delete from eventlogcache where id ='%s';", id);
+  return sql;
+}
 
 }  // namespace
 
@@ -107,16 +121,29 @@ int eventlogcache_exists(const char *id) {
 
 int eventlogcache_set_notifyflag(const char *id, int notifyflag) {
   if (id == nullptr) return -1;
-  DbStatement<256> sql;
-  sql.format("update eventlogcache set notifyflag='%d' where id ='%s';", notifyflag, id);
-  return db_write(sql.c_str());
+  return db_write(notifyflag_update(id, notifyflag).c_str());
 }
 
 int eventlogcache_delete(const char *id) {
   if (id == nullptr) return -1;
-  DbStatement<128> sql;
-  sql.format("delete from eventlogcache where id ='%s';", id);
-  return db_write(sql.c_str());
+  return db_write(pending_delete(id).c_str());
+}
+
+int eventlogcache_finish(const char *id, int flag, int mask) {
+  if (id == nullptr) return -1;
+  DbSession session;
+  if (!session.is_open()) return -1;
+  EventLogCacheRow *row = nullptr;
+  int count = 0;
+  int read = db_read_records(&session, nullptr, 1,
+                             db_select<256>(kEventLogCache, " where id='%s'", id), &row, &count);
+  const int value = row != nullptr ? pending_flags(row->notifyflag) | flag : 0;
+  utils_free(&row);
+  if (read != 0 || count < 1) return -2;
+  if (pending_state(true, flag, value, mask) == PendingState::kDone) {
+    return session.exec(pending_delete(id).c_str());
+  }
+  return session.exec(notifyflag_update(id, value).c_str());
 }
 
 int eventlist_get_all(EventListRow **rows, int *count) {

@@ -13,6 +13,7 @@
 #include "utils/command.h"
 #include "utils/handles.h"
 #include "utils/paths.h"
+#include "utils/strings.h"
 
 namespace {
 
@@ -196,13 +197,5 @@ std::optional<int> notify_read_group(const char *fixed_path, int line_size) {
   if (!file) return std::nullopt;
   std::string line(static_cast<size_t>(line_size > 1 ? line_size : 2), '\0');
   if (std::fgets(line.data(), static_cast<int>(line.size()), file.get()) == nullptr) return 0;
-  return notify_atoi(line.c_str());
-}
-
-int notify_atoi(const char *text) {
-  if (text == nullptr) return 0;
-  long value = std::strtol(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
+  return utils_atoi(line.c_str());
 }

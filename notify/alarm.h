@@ -55,14 +55,9 @@ std::string notify_serial_number(void);
 
 // The recipient group on the first line of the group file (a fixed path,
 // resolved with utils_path), read with a line_size buffer and converted with
-// notify_atoi (so huge values fall outside every valid group); 0 for an
+// utils_atoi (so huge values fall outside every valid group); 0 for an
 // empty file. Nothing when the file cannot be opened.
 std::optional<int> notify_read_group(const char *fixed_path, int line_size);
-
-// atoi as glibc computes it on the 32-bit appliance, where it is strtol and
-// long is as wide as int: values beyond int clamp to INT_MAX / INT_MIN
-// instead of overflowing. Null reads as 0.
-int notify_atoi(const char *text);
 
 inline constexpr int kGroupMin = 1;
 inline constexpr int kGroupMax = 100;

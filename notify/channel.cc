@@ -6,31 +6,9 @@
 #include <cstdio>
 
 #include "db/event_tables.h"
-#include "notify/alarm.h"
 #include "notify/channels.h"
 #include "utils/alloc.h"
 #include "utils/thread.h"
-
-namespace {
-
-// ORs flag into the pending row of sqlid, or deletes the row once every
-// enabled channel is done. The caller holds the registry mutex (see the lock
-// rules in notify/registry.h).
-void mark_pending_row(const char *sqlid, uint32_t flag) {
-  if (eventlogcache_exists(sqlid) == 0) return;
-  EventLogCacheRow *row = nullptr;
-  if (eventlogcache_get(sqlid, &row) == 0 && row != nullptr) {
-    int value = notify_atoi(row->notifyflag) | static_cast<int>(flag);
-    if (value < notify_enabled_mask) {
-      eventlogcache_set_notifyflag(sqlid, value);
-    } else {
-      eventlogcache_delete(sqlid);
-    }
-  }
-  utils_free(&row);
-}
-
-}  // namespace
 
 int channel_submit(ChannelQueue *queue, const NotifyData *data) {
   if (data == nullptr || queue == nullptr || queue->worker == pthread_t{}) {
@@ -72,7 +50,9 @@ bool channel_work_once(ChannelQueue *queue) {
   int result = queue->deliver(node->data);
 
   notify_method_lock();
-  if (result == 0) mark_pending_row(node->data->sqlid, queue->flag);
+  if (result == 0) {
+    eventlogcache_finish(node->data->sqlid, static_cast<int>(queue->flag), notify_enabled_mask);
+  }
   notify_method_unlock();
 
   utils_free(&node->data);

@@ -25,20 +25,10 @@ struct RequestParams {
   char sqlid[16] = {};
 };
 
-// Each table operation under the registry mutex (see the lock rules in
-// notify/registry.h).
-template <typename Operation>
-auto with_registry_lock(Operation operation) {
-  notify_method_lock();
-  auto result = operation();
-  notify_method_unlock();
-  return result;
-}
-
 // The request is not to be notified: its pending row goes, so it is not
 // replayed for ever.
 int discard(const RequestParams &params, EventListRow **definition) {
-  with_registry_lock([&] { return eventlogcache_delete(params.sqlid); });
+  eventlogcache_delete(params.sqlid);
   utils_free(definition);
   return -1;
 }
@@ -67,11 +57,11 @@ int keep_pending(int result, EventListRow **definition) {
 // Fills data from the definition, whose templates are substituted in place.
 void fill_record(const char *request, const RequestParams &params, const char *now, int needflag,
                  EventListRow *definition, NotifyData *data) {
-  data->notifyflag = params.notifyflag[0] != '\0' ? std::atoi(params.notifyflag) : 0;
+  data->notifyflag = pending_flags(params.notifyflag);
   utils_format_cut(data->sqlid, sizeof data->sqlid, "%s", params.sqlid);
 
   EventLogCacheRow *pending = nullptr;
-  with_registry_lock([&] { return eventlogcache_get(params.sqlid, &pending); });
+  eventlogcache_get(params.sqlid, &pending);
   if (definition->context_en[0] != '\0') {
     utils_fill_template(definition->context_en, request);
     const char *stamp = pending != nullptr ? pending->happentime : now;
@@ -111,7 +101,7 @@ int event_process(const EventMessage *message) {
     syslog(LOG_DEBUG, "'eventid' is not in the list of parameters!\n");
     return discard(params, &definition);
   }
-  int found = with_registry_lock([&] { return eventlist_get(&definition, params.eventid); });
+  int found = eventlist_get(&definition, params.eventid);
   if (definition == nullptr) {
     if (found != -2 || db_last_error()[0] != '\0') return keep_pending(found, &definition);
     syslog(LOG_DEBUG, "eventid %s is not in the database !\n", params.eventid);
@@ -125,7 +115,9 @@ int event_process(const EventMessage *message) {
          definition->snmpnotify);
   int needflag = notify_needflag(*definition);
   std::printf("the needflag is %d\n", needflag);
-  if (needflag == 0) return discard(params, &definition);
+  if (pending_state(true, needflag, 0, notify_enabled_mask) == PendingState::kNoChannel) {
+    return discard(params, &definition);
+  }
 
   fill_record(request, params, now, needflag, definition, &data);
   notify_method_dispatch(&data);

@@ -72,6 +72,12 @@ std::string channel_list(int flags) {
   return list.empty() ? "-" : list;
 }
 
+int all_channels() {
+  int flags = 0;
+  for (const auto &channel : kNotifyChannels<PendingReportRow>) flags |= channel.flag;
+  return flags;
+}
+
 // A value on one line: a tab or line end inside it would shift the fields of
 // its row or split the row in two.
 std::string field(const char *value) {
@@ -134,21 +140,30 @@ size_t output_width(bool wide) {
   return 0;
 }
 
-const char *state_of(bool defined, int enabled, int done) {
-  if (!defined) return "discard:no-definition";
-  if (enabled == 0) return "discard:no-channel";
-  return done == enabled ? "finishing" : "waiting";
+const char *state_word(PendingState state) {
+  switch (state) {
+    case PendingState::kNoDefinition:
+      return "discard:no-definition";
+    case PendingState::kNoChannel:
+      return "discard:no-channel";
+    case PendingState::kWaiting:
+      return "waiting";
+    default:
+      return "finishing";
+  }
 }
 
 std::string line_of(const PendingReportRow &row, size_t width) {
   const bool defined = row.definition_id[0] != '\0';
   const int enabled = defined ? notify_needflag(row) : 0;
-  const int done = enabled & std::atoi(row.notifyflag);
+  const int flags = pending_flags(row.notifyflag);
+  const int done = enabled & flags;
   std::string prefix;
   for (const std::string &value :
        {field(row.id), field(row.eventid), field(row.happentime),
-        std::string(state_of(defined, enabled, done)), channel_list(enabled), channel_list(done),
-        channel_list(enabled & ~done), field(row.eventname), field(row.subject)}) {
+        std::string(state_word(pending_state(defined, enabled, flags, all_channels()))),
+        channel_list(enabled), channel_list(done), channel_list(enabled & ~done),
+        field(row.eventname), field(row.subject)}) {
     prefix += value;
     prefix += '\t';
   }

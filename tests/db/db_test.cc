@@ -254,8 +254,8 @@ TEST_F(Db, ReadsAndSessions) {
     EXPECT_FALSE(session.found("select name from route where name='x';"));
     EXPECT_EQ(session.count("select count(*) from route;", &count), 0);
     EXPECT_EQ(count, 3);
-    EXPECT_EQ(DbSession(nullptr, DbAccess::kReadOnly).exec("delete from route;"), SQLITE_READONLY);
   }
+  EXPECT_EQ(DbSession(nullptr, DbAccess::kReadOnly).exec("delete from route;"), SQLITE_READONLY);
   SandboxRoot empty(false);
   EXPECT_EQ(db_read_row(&rows, kRoute, kCustom), -11);
 }
