@@ -37,7 +37,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <type_traits>
+#include <vector>
 
 #include "db/core.h"
 
@@ -258,32 +260,68 @@ class DbLayout {
 template <typename Record, size_t M>
 DbLayout(const char *, const DbLayout<Record, M> &) -> DbLayout<Record, M>;
 
+// A layout whose columns are known only at run time (the switch columns of
+// the channel catalogue): the select is built as fields are added, so a
+// field's position is still its column. Not checked at compile time.
+template <typename Record>
+class DbBuiltLayout {
+ public:
+  using Copy = void (*)(DbQuery *query, int column, Record *record);
+
+  void add(const std::string &column, Copy copy) {
+    select_ += copies_.empty() ? "select " : ",";
+    select_ += column;
+    copies_.push_back(copy);
+  }
+  // Fields first to end - 1 of a checked layout.
+  template <size_t N>
+  void add(const DbLayout<Record, N> &layout, size_t first, size_t end) {
+    for (size_t i = first; i < end; ++i) add(layout.field(i).column, layout.field(i).copy);
+  }
+  // Ends the column list: " from " and the rest of the select's head.
+  void from(const char *rest) {
+    select_ += " from ";
+    select_ += rest;
+  }
+
+  const char *sql() const { return select_.c_str(); }
+  const DbBuiltLayout &layout() const { return *this; }
+
+  void fill(DbQuery *query, Record *record) const {
+    for (size_t i = 0; i < copies_.size(); ++i) copies_[i](query, static_cast<int>(i), record);
+  }
+
+ private:
+  std::string select_;
+  std::vector<Copy> copies_;
+};
+
 // A select of a layout with a tail ("where ...", "order by ...", ";"): the
 // layout's select, then the tail formatted as db_vformat does, cut together
 // to a zeroed statement of Size bytes. Made by db_select.
-template <int Size, typename Record, size_t N>
+template <int Size, typename Layout>
 class DbSelect {
  public:
   __attribute__((format(printf, 3, 0)))
-  DbSelect(const DbLayout<Record, N> &layout, const char *tail, va_list args)
+  DbSelect(const Layout &layout, const char *tail, va_list args)
       : layout_(layout) {
     statement_.vformat_after(layout.sql(), tail, args);
   }
 
   const char *sql() const { return statement_.c_str(); }
-  const DbLayout<Record, N> &layout() const { return layout_; }
+  const Layout &layout() const { return layout_; }
 
  private:
-  const DbLayout<Record, N> &layout_;
+  const Layout &layout_;
   DbStatement<Size> statement_;
 };
 
-template <int Size, typename Record, size_t N>
-__attribute__((format(printf, 2, 3))) DbSelect<Size, Record, N> db_select(
-    const DbLayout<Record, N> &layout, const char *tail, ...) {
+template <int Size, typename Layout>
+__attribute__((format(printf, 2, 3))) DbSelect<Size, Layout> db_select(const Layout &layout,
+                                                                       const char *tail, ...) {
   va_list args;
   va_start(args, tail);
-  DbSelect<Size, Record, N> select(layout, tail, args);
+  DbSelect<Size, Layout> select(layout, tail, args);
   va_end(args);
   return select;
 }
@@ -399,12 +437,11 @@ struct DbRecordType {
   void (*fill)(DbQuery *query, const void *layout, void *record);
 };
 
-template <typename Record, size_t N>
-DbRecordType db_record_type(const DbLayout<Record, N> &layout) {
+template <typename Record, typename Layout>
+DbRecordType db_record_type(const Layout &layout) {
   static_assert(std::is_trivially_copyable_v<Record>);
   return {sizeof(Record), &layout, [](DbQuery *query, const void *layout, void *record) {
-            static_cast<const DbLayout<Record, N> *>(layout)->fill(query,
-                                                                   static_cast<Record *>(record));
+            static_cast<const Layout *>(layout)->fill(query, static_cast<Record *>(record));
           }};
 }
 
@@ -436,7 +473,7 @@ int db_read(const DbRead &read, const DbRecordType &type, void **records, int *c
 template <typename Record, typename Select>
 int db_read_records(DbSession *session, const char *count_sql, int max_rows, const Select &select,
                     Record **records, int *count, const DbResults &results = kDbReadResults) {
-  const DbRecordType type = db_record_type(select.layout());
+  const DbRecordType type = db_record_type<Record>(select.layout());
   const DbRead read{count_sql, select.sql(), max_rows, results};
   void *block = nullptr;
   int result = session != nullptr ? db_session_read(session, read, type, &block, count)

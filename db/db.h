@@ -3,6 +3,7 @@
 #ifndef ALERTMILL_DB_DB_H_
 #define ALERTMILL_DB_DB_H_
 
+#include "db/catalogue.h"
 #include "db/config_tables.h"
 #include "db/core.h"
 #include "db/event_tables.h"

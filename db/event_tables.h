@@ -14,6 +14,8 @@
 
 #include <type_traits>
 
+#include "db/catalogue.h"
+
 // One eventlist row. Every field is NUL-terminated text holding at most its
 // width less one characters; a NULL column leaves its field empty.
 struct EventListRow {
@@ -35,6 +37,9 @@ struct EventListRow {
   char repeatcount[8];
   char context_en[512];
   char context_ch[512];
+  // Every catalogue channel's switch by slot (see db/catalogue.h): the three
+  // above and those of channels added later.
+  char switches[kChannelSlots][kSwitchWidth];
 };
 
 // One eventlogcache row: a pending event and the channels done with it.

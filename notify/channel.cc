@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
+#include "db/catalogue.h"
 #include "db/event_tables.h"
-#include "notify/channels.h"
 #include "utils/alloc.h"
 #include "utils/thread.h"
 
@@ -67,20 +67,35 @@ void channel_work_forever(ChannelQueue *queue) {
   }
 }
 
+int channel_register(const char *name, ChannelQueue *queue, int (*submit)(const NotifyData *),
+                     void (*start)(void), const AlarmLayout &layout) {
+  const int flag = catalogue_flag_of(name);
+  if (flag == 0 || queue == nullptr) return -1;
+  NotifyMethod method{};
+  std::snprintf(method.name, sizeof method.name, "%s", name);
+  method.flag = static_cast<uint32_t>(flag);
+  method.submit = submit;
+  method.start = start;
+  if (notify_method_register(&method) != 0) return -1;
+  queue->flag = method.flag;
+  notify_set_alarm_layout(flag, layout);
+  return 0;
+}
+
 std::optional<int> channel_delivery_gate(const NotifyData *data, int flag) {
   if (data == nullptr) {
     syslog(LOG_ERR, "notifydata is null,so we can't send notify.\n");
     return -1;
   }
   if ((data->needflag & flag) == 0) {
-    std::printf("### event %s no need to send %s ###\n", data->subject, notify_channel_word(flag));
+    std::printf("### event %s no need to send %s ###\n", data->subject, catalogue_word(flag));
     return 0;
   }
   return std::nullopt;
 }
 
 std::optional<int> channel_announce_delivery(const NotifyData *data, int flag) {
-  std::printf("--- event %s will send %s ---\n", data->subject, notify_channel_word(flag));
+  std::printf("--- event %s will send %s ---\n", data->subject, catalogue_word(flag));
   if ((data->notifyflag & flag) != 0) return -1;
   return std::nullopt;
 }

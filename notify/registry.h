@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <type_traits>
 
-// Notify flag bits, one per channel. The same bits are used in the records,
-// in the "&notifyflag=" request parameter and in eventlogcache.notifyflag.
-inline constexpr int kNotifyEmail = 1;
-inline constexpr int kNotifySms = 2;
-inline constexpr int kNotifySnmp = 4;
+// A channel's notify flag is a bit given by its slot in the channel catalogue
+// (db/catalogue.h). The same bits are used in the records, in the
+// "&notifyflag=" request parameter and in eventlogcache.notifyflag.
 
 // One event as event processing hands it to every channel. Text fields are
 // NUL-terminated and zero-filled behind the text; each channel works on its
@@ -38,7 +36,8 @@ static_assert(std::is_trivially_copyable_v<NotifyMethod>);
 
 inline constexpr int kNotifyMethodSlots = 10;
 
-// Filled in registration order before main; only read once threads run.
+// Filled in registration order on the main thread before the start; only
+// read once threads run.
 extern NotifyMethod notify_method_table[kNotifyMethodSlots];
 extern int32_t notifymethodcounts;
 // OR of every registered flag, set by notify_method_start_all; a pending row

@@ -54,6 +54,17 @@ int keep_pending(int result, EventListRow **definition) {
   return -1;
 }
 
+// Each channel's word and switch: "email yes,sms no, snmp no". The line as
+// the appliance has always printed it: no blank after the first comma.
+std::string switch_line(const EventListRow &definition) {
+  std::string line;
+  for (int slot = 0; slot < catalogue_count(); ++slot) {
+    line += slot == 0 ? "" : slot == 1 ? "," : ", ";
+    line += catalogue_entry(slot).word + std::string(" ") + definition.switches[slot];
+  }
+  return line;
+}
+
 // Fills data from the definition, whose templates are substituted in place.
 void fill_record(const char *request, const RequestParams &params, const char *now, int needflag,
                  EventListRow *definition, NotifyData *data) {
@@ -109,11 +120,10 @@ int event_process(const EventMessage *message) {
   }
   unreadable_causes().clear();
 
-  std::printf("email %s,sms %s, snmp %s\n", definition->emailnotify, definition->smsnotify,
-              definition->snmpnotify);
-  syslog(LOG_DEBUG, "email %s,sms %s, snmp %s", definition->emailnotify, definition->smsnotify,
-         definition->snmpnotify);
-  int needflag = notify_needflag(*definition);
+  const std::string switches = switch_line(*definition);
+  std::printf("%s\n", switches.c_str());
+  syslog(LOG_DEBUG, "%s", switches.c_str());
+  int needflag = catalogue_enabled(definition->switches);
   std::printf("the needflag is %d\n", needflag);
   if (pending_state(true, needflag, 0, notify_enabled_mask) == PendingState::kNoChannel) {
     return discard(params, &definition);

@@ -13,6 +13,7 @@ int main(int, char **) {
   // Progress lines must reach a pipe or a log file as they happen.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   utils_log_init("alertmill");
+  notify_register_channels();
 
   // Lives for the whole process: the receiver thread reads it through its
   // address.

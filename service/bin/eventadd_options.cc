@@ -10,7 +10,6 @@
 #include <string>
 
 #include "db/db.h"
-#include "notify/notify.h"
 #include "utils/utils.h"
 
 namespace {
@@ -64,18 +63,12 @@ constexpr int kTabStop = 8;
 
 std::string channel_list(int flags) {
   std::string list;
-  for (const auto &channel : kNotifyChannels<PendingReportRow>) {
-    if ((flags & channel.flag) == 0) continue;
+  for (int slot = 0; slot < catalogue_count(); ++slot) {
+    if ((flags & catalogue_flag(slot)) == 0) continue;
     if (!list.empty()) list += ',';
-    list += channel.word;
+    list += catalogue_entry(slot).word;
   }
   return list.empty() ? "-" : list;
-}
-
-int all_channels() {
-  int flags = 0;
-  for (const auto &channel : kNotifyChannels<PendingReportRow>) flags |= channel.flag;
-  return flags;
 }
 
 // A value on one line: a tab or line end inside it would shift the fields of
@@ -155,13 +148,13 @@ const char *state_word(PendingState state) {
 
 std::string line_of(const PendingReportRow &row, size_t width) {
   const bool defined = row.definition_id[0] != '\0';
-  const int enabled = defined ? notify_needflag(row) : 0;
+  const int enabled = defined ? catalogue_enabled(row.switches) : 0;
   const int flags = pending_flags(row.notifyflag);
   const int done = enabled & flags;
   std::string prefix;
   for (const std::string &value :
        {field(row.id), field(row.eventid), field(row.happentime),
-        std::string(state_word(pending_state(defined, enabled, flags, all_channels()))),
+        std::string(state_word(pending_state(defined, enabled, flags, catalogue_mask()))),
         channel_list(enabled), channel_list(done), channel_list(enabled & ~done),
         field(row.eventname), field(row.subject)}) {
     prefix += value;

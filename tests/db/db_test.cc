@@ -64,6 +64,13 @@ Texts fields(const DhcpServerRow &row) {
   texts.push_back(std::to_string(row.max_leasetime));
   return texts;
 }
+// The switches by slot repeat the named fields of the catalogue's channels.
+Texts fields(const EventListRow &row) {
+  for (int slot = 0; slot < catalogue_count(); ++slot) {
+    EXPECT_STREQ(row.switches[slot], row.*catalogue_entry(slot).field);
+  }
+  return fields(row, offsetof(EventListRow, switches));
+}
 
 // A read: its result, and its records' fields in *texts.
 using Read = std::function<int(Texts *texts)>;

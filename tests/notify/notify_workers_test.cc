@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "notify/channel.h"
 #include "tests/notify/notify_fixture.h"
+#include "utils/alloc.h"
 
 namespace {
 
@@ -21,7 +23,8 @@ int recording_delivery(const NotifyData *data) {
 
 // A queue whose worker counts as running, so that submit accepts.
 struct TestQueue : ChannelQueue {
-  explicit TestQueue(uint32_t flag) : ChannelQueue(flag, recording_delivery) {
+  explicit TestQueue(int channel_flag) : ChannelQueue(recording_delivery) {
+    flag = static_cast<uint32_t>(channel_flag);
     worker = pthread_self();
   }
 };
@@ -59,13 +62,15 @@ TEST_F(WorkersTest, RegisteredChannelsAndQueues) {
 }
 
 TEST_F(WorkersTest, NeedflagReadsEachChannelsOwnColumn) {
-  EventListRow definition{};
-  std::snprintf(definition.smsnotify, sizeof definition.smsnotify, "yes");
-  EXPECT_EQ(notify_needflag(definition), kNotifySms);
-  std::snprintf(definition.emailnotify, sizeof definition.emailnotify, "1");
-  std::snprintf(definition.smsnotify, sizeof definition.smsnotify, "no");
-  std::snprintf(definition.snmpnotify, sizeof definition.snmpnotify, "on");
-  EXPECT_EQ(notify_needflag(definition), kNotifyEmail | kNotifySnmp);
+  root_.exec(
+      "insert into eventlist(eventid,emailnotify,smsnotify,snmpnotify) values(1,'1','no','on')");
+  root_.exec("insert into eventlist(eventid,smsnotify) values(2,'yes')");
+  for (auto [eventid, flags] : {std::pair{"1", kNotifyEmail | kNotifySnmp}, {"2", kNotifySms}}) {
+    EventListRow *definition = nullptr;
+    ASSERT_EQ(eventlist_get(&definition, eventid), 0);
+    EXPECT_EQ(catalogue_enabled(definition->switches), flags);
+    utils_free(&definition);
+  }
 }
 
 // Each channel done with an event ORs its bit into the row and the last one
