@@ -36,7 +36,6 @@ void note_failure(char (&cause)[256], int result) {
   }
 }
 
-inline constexpr char kTimeFormat[] = "%Y-%m-%d %H:%M:%S";
 inline constexpr char kRequestFormat[] = "&eventid=%d&sqlid=%s&%s%s%s";
 inline constexpr char kCloudPrefix[] = "Korvane Alarm ";
 // A cloud client that stopped reading must not hang the caller for ever.
@@ -216,12 +215,12 @@ int alarm_line() {
   return 0;
 }
 
+// The enable value of a switch file whose alarm_line is alarm.
+int enable_value(int alarm) { return alarm < 0 ? 0 : alarm + service_running(); }
+
 }  // namespace
 
-int events_alarm_enabled(void) {
-  int alarm = alarm_line();
-  return alarm < 0 ? 0 : alarm + service_running();
-}
+int events_alarm_enabled(void) { return enable_value(alarm_line()); }
 
 int wait_service_running(int *state) {
   for (int budget = 300; budget > 0; budget -= 5) {
@@ -242,9 +241,9 @@ int eventadd_report(int id, const char *text, EventaddOutcome *outcome) {
   *outcome = EventaddOutcome{};
   std::printf("= eventadd %d %s =\n", id, text != nullptr ? text : "(null)");
   char now[64] = {};
-  utils_time_now_format(kTimeFormat, now, sizeof now);
+  utils_time_now_format(kEventTimeFormat, now, sizeof now);
   int alarm = alarm_line();
-  int enabled = alarm < 0 ? 0 : alarm + service_running();
+  int enabled = enable_value(alarm);
   outcome->enable = enabled;
   outcome->switch_read = alarm >= 0;
   std::printf("alertmill enable %d\n", enabled);

@@ -10,14 +10,13 @@
 
 #include "db/db.h"
 #include "notify/notify.h"
+#include "service/eventadd.h"
 #include "utils/alloc.h"
 #include "utils/strings.h"
 #include "utils/template.h"
 #include "utils/time.h"
 
 namespace {
-
-inline constexpr char kTimeFormat[] = "%Y-%m-%d %H:%M:%S";
 
 struct RequestParams {
   char eventid[64] = {};
@@ -94,7 +93,7 @@ void fill_record(const char *request, const RequestParams &params, const char *n
 int event_process(const EventMessage *message) {
   NotifyData data{};
   char now[64] = {};
-  utils_time_now_format(kTimeFormat, now, sizeof now);
+  utils_time_now_format(kEventTimeFormat, now, sizeof now);
 
   if (message == nullptr || message->text == nullptr ||
       std::strstr(message->text, "&eventid=") == nullptr) {
