@@ -9,11 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "db/catalogue.h"
-#include "utils/command.h"
-#include "utils/handles.h"
-#include "utils/paths.h"
-#include "utils/strings.h"
+#include "db/db.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -5,10 +5,8 @@
 
 #include <cstdio>
 
-#include "db/catalogue.h"
-#include "db/event_tables.h"
-#include "utils/alloc.h"
-#include "utils/thread.h"
+#include "db/db.h"
+#include "utils/utils.h"
 
 int channel_submit(ChannelQueue *queue, const NotifyData *data) {
   if (data == nullptr || queue == nullptr || queue->worker == pthread_t{}) {

@@ -13,7 +13,7 @@
 
 #include "notify/alarm.h"
 #include "notify/registry.h"
-#include "utils/queue.h"
+#include "utils/utils.h"
 
 inline constexpr int kChannelWorkerStackSize = 204800;
 inline constexpr int kChannelPollMicroseconds = 200000;

@@ -4,10 +4,7 @@
 
 #include <cstdio>
 
-#include "utils/command.h"
-#include "utils/handles.h"
-#include "utils/paths.h"
-#include "utils/strings.h"
+#include "utils/utils.h"
 
 bool notify_run_command(const char *command, const char *what, std::string *output,
                         size_t output_limit) {

@@ -8,7 +8,7 @@
 #include "notify/alarm.h"
 #include "notify/channel.h"
 #include "notify/delivery.h"
-#include "utils/command.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -16,13 +16,7 @@
 
 #include "db/db.h"
 #include "service/udp.h"
-#include "utils/alloc.h"
-#include "utils/command.h"
-#include "utils/files.h"
-#include "utils/handles.h"
-#include "utils/paths.h"
-#include "utils/strings.h"
-#include "utils/time.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -11,10 +11,7 @@
 #include "db/db.h"
 #include "notify/notify.h"
 #include "service/eventadd.h"
-#include "utils/alloc.h"
-#include "utils/strings.h"
-#include "utils/template.h"
-#include "utils/time.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -10,8 +10,7 @@
 
 #include "service/event_queue.h"
 #include "service/udp.h"
-#include "utils/alloc.h"
-#include "utils/thread.h"
+#include "utils/utils.h"
 
 namespace {
 

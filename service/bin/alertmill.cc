@@ -7,7 +7,7 @@
 
 #include "notify/notify.h"
 #include "service/service.h"
-#include "utils/log.h"
+#include "utils/utils.h"
 
 int main(int, char **) {
   // Progress lines must reach a pipe or a log file as they happen.

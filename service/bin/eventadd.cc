@@ -15,9 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "utils/paths.h"
-
 #include "service/bin/eventadd_options.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // The database layer on sandbox databases: the lock, the core, the accessor
 // procedure, and the configuration and event tables.
+#include "db/config_tables.h"
+#include "db/core.h"
 #include "db/db.h"
 
 #include <fcntl.h>
