@@ -4,12 +4,10 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <utility>
 #include <vector>
 
 #include "notify/channel.h"
 #include "tests/notify/notify_fixture.h"
-#include "utils/alloc.h"
 
 namespace {
 
@@ -59,18 +57,6 @@ TEST_F(WorkersTest, RegisteredChannelsAndQueues) {
   while (channel_work_once(&queue)) {
   }
   EXPECT_EQ(delivered, (std::vector<std::string>{std::string(255, 'x'), "second"}));
-}
-
-TEST_F(WorkersTest, NeedflagReadsEachChannelsOwnColumn) {
-  root_.exec(
-      "insert into eventlist(eventid,emailnotify,smsnotify,snmpnotify) values(1,'1','no','on')");
-  root_.exec("insert into eventlist(eventid,smsnotify) values(2,'yes')");
-  for (auto [eventid, flags] : {std::pair{"1", kNotifyEmail | kNotifySnmp}, {"2", kNotifySms}}) {
-    EventListRow *definition = nullptr;
-    ASSERT_EQ(eventlist_get(&definition, eventid), 0);
-    EXPECT_EQ(catalogue_enabled(definition->switches), flags);
-    utils_free(&definition);
-  }
 }
 
 // Each channel done with an event ORs its bit into the row and the last one
