@@ -15,6 +15,7 @@
 #include <iostream>
 #include <string>
 
+#include "db/core.h"
 #include "db/db.h"
 #include "utils/alloc.h"
 

@@ -81,7 +81,16 @@ bool db_vformat_after(char *buffer, int size, const char *head, const char *form
 
 const char *db_last_error(void) { return last_error; }
 
-DbSession::DbSession(const char *locked_trace, DbAccess access) {
+namespace {
+
+std::mutex &session_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+}  // namespace
+
+DbSession::DbSession(const char *locked_trace, DbAccess access) : threads_(session_mutex()) {
   note_error("");
   lock_fd_ = db_lock(utils_path(paths::kDbLock).c_str());
   if (lock_fd_ == kDbLockFailed) {

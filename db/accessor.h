@@ -37,7 +37,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <string>
 #include <type_traits>
+#include <vector>
 
 #include "db/core.h"
 
@@ -258,32 +261,68 @@ class DbLayout {
 template <typename Record, size_t M>
 DbLayout(const char *, const DbLayout<Record, M> &) -> DbLayout<Record, M>;
 
+// A layout whose columns are known only at run time (the switch columns of
+// the channel catalogue): the select is built as fields are added, so a
+// field's position is still its column. Not checked at compile time.
+template <typename Record>
+class DbBuiltLayout {
+ public:
+  using Copy = void (*)(DbQuery *query, int column, Record *record);
+
+  void add(const std::string &column, Copy copy) {
+    select_ += copies_.empty() ? "select " : ",";
+    select_ += column;
+    copies_.push_back(copy);
+  }
+  // Fields first to end - 1 of a checked layout.
+  template <size_t N>
+  void add(const DbLayout<Record, N> &layout, size_t first, size_t end) {
+    for (size_t i = first; i < end; ++i) add(layout.field(i).column, layout.field(i).copy);
+  }
+  // Ends the column list: " from " and the rest of the select's head.
+  void from(const char *rest) {
+    select_ += " from ";
+    select_ += rest;
+  }
+
+  const char *sql() const { return select_.c_str(); }
+  const DbBuiltLayout &layout() const { return *this; }
+
+  void fill(DbQuery *query, Record *record) const {
+    for (size_t i = 0; i < copies_.size(); ++i) copies_[i](query, static_cast<int>(i), record);
+  }
+
+ private:
+  std::string select_;
+  std::vector<Copy> copies_;
+};
+
 // A select of a layout with a tail ("where ...", "order by ...", ";"): the
 // layout's select, then the tail formatted as db_vformat does, cut together
 // to a zeroed statement of Size bytes. Made by db_select.
-template <int Size, typename Record, size_t N>
+template <int Size, typename Layout>
 class DbSelect {
  public:
   __attribute__((format(printf, 3, 0)))
-  DbSelect(const DbLayout<Record, N> &layout, const char *tail, va_list args)
+  DbSelect(const Layout &layout, const char *tail, va_list args)
       : layout_(layout) {
     statement_.vformat_after(layout.sql(), tail, args);
   }
 
   const char *sql() const { return statement_.c_str(); }
-  const DbLayout<Record, N> &layout() const { return layout_; }
+  const Layout &layout() const { return layout_; }
 
  private:
-  const DbLayout<Record, N> &layout_;
+  const Layout &layout_;
   DbStatement<Size> statement_;
 };
 
-template <int Size, typename Record, size_t N>
-__attribute__((format(printf, 2, 3))) DbSelect<Size, Record, N> db_select(
-    const DbLayout<Record, N> &layout, const char *tail, ...) {
+template <int Size, typename Layout>
+__attribute__((format(printf, 2, 3))) DbSelect<Size, Layout> db_select(const Layout &layout,
+                                                                       const char *tail, ...) {
   va_list args;
   va_start(args, tail);
-  DbSelect<Size, Record, N> select(layout, tail, args);
+  DbSelect<Size, Layout> select(layout, tail, args);
   va_end(args);
   return select;
 }
@@ -326,10 +365,33 @@ inline constexpr DbWriteResults kDbBlindWriteResults{-1, false};
 // and cannot change an existing one.
 enum class DbAccess { kReadWrite, kReadOnly };
 
+// Mutex rules. The daemon's locks, and what may be taken while each is held:
+//
+//   registry mutex (notify_method_lock)  Held by a channel worker around its
+//       one eventlogcache_finish; never around dispatch. Under it: a session.
+//   session mutex (below)  Held by a DbSession for its whole life, so that a
+//       session is one pass for this program's threads as the lockf lock
+//       makes it one for other programs: a read and the write that depends
+//       on it cannot interleave with another thread's, and no statement of
+//       ours meets SQLITE_BUSY from our own connections (no busy handler is
+//       set). Under it: the lock table's mutexes and lockf. Sessions never
+//       nest: a thread holding one must not open another.
+//   lock table (db/core.cc)  Its table mutex is held only while the list of
+//       held lock files is looked up or changed; a file's locking mutex only
+//       while its first holder waits in lockf. Never both at once, and
+//       nothing else is taken under either.
+//   queue mutexes (LockedFifo: the event queue, each channel's queue)  Held
+//       for a few pointer updates and never together with any other mutex.
+//
+// So the only nesting is registry mutex -> session mutex -> locking mutex
+// -> lockf; none is held while waiting on a queue or running a command.
+// The handle-style interface of db/core.h takes no session mutex: it serves
+// single-threaded tools.
 class DbSession {
  public:
-  // Takes the lock and opens the database; locked_trace, when given, goes
-  // to stdout between the two. Starts the thread's db_last_error afresh.
+  // Takes the session mutex and the lock, and opens the database;
+  // locked_trace, when given, goes to stdout between the two. Starts the
+  // thread's db_last_error afresh.
   explicit DbSession(const char *locked_trace = nullptr, DbAccess access = DbAccess::kReadWrite);
   // Releases the query, closes the connection, unlocks.
   ~DbSession();
@@ -359,6 +421,8 @@ class DbSession {
   void release_query();
 
  private:
+  // First: taken before the lock file and released after it.
+  std::unique_lock<std::mutex> threads_;
   int lock_fd_ = -1;
   sqlite3 *connection_ = nullptr;
   DbQuery *query_ = nullptr;
@@ -374,12 +438,11 @@ struct DbRecordType {
   void (*fill)(DbQuery *query, const void *layout, void *record);
 };
 
-template <typename Record, size_t N>
-DbRecordType db_record_type(const DbLayout<Record, N> &layout) {
+template <typename Record, typename Layout>
+DbRecordType db_record_type(const Layout &layout) {
   static_assert(std::is_trivially_copyable_v<Record>);
   return {sizeof(Record), &layout, [](DbQuery *query, const void *layout, void *record) {
-            static_cast<const DbLayout<Record, N> *>(layout)->fill(query,
-                                                                   static_cast<Record *>(record));
+            static_cast<const Layout *>(layout)->fill(query, static_cast<Record *>(record));
           }};
 }
 
@@ -411,7 +474,7 @@ int db_read(const DbRead &read, const DbRecordType &type, void **records, int *c
 template <typename Record, typename Select>
 int db_read_records(DbSession *session, const char *count_sql, int max_rows, const Select &select,
                     Record **records, int *count, const DbResults &results = kDbReadResults) {
-  const DbRecordType type = db_record_type(select.layout());
+  const DbRecordType type = db_record_type<Record>(select.layout());
   const DbRead read{count_sql, select.sql(), max_rows, results};
   void *block = nullptr;
   int result = session != nullptr ? db_session_read(session, read, type, &block, count)

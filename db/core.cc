@@ -118,7 +118,7 @@ struct HeldFile {
   std::vector<int> strays;  // see join()
 };
 
-// Where these mutexes sit in the daemon's lock order: notify/registry.h.
+// Where these mutexes sit in the daemon's lock order: db/accessor.h.
 class LockTable {
  public:
   // Holders that join while the first one still waits in lockf wait for it

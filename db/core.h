@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "db/diagnostics.h"
+
 typedef struct sqlite3 sqlite3;
 
 // The whole result of one query, read row by row through cursor.
@@ -79,11 +81,6 @@ int db_open(const char *path, sqlite3 **connection);
 // and no statement through the connection can change the database.
 int db_open_read_only(const char *path, sqlite3 **connection);
 
-// Whether the layer writes to stdout at all: its traces and the failures it
-// reports there. On by default; a command whose standard output is its
-// result turns it off. Standard error and the system log are unaffected.
-void db_set_stdout_traces(bool enabled);
-
 // printf to stdout unless db_set_stdout_traces(false) was called: the one way
 // the layer writes to standard output.
 void db_trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -120,13 +117,6 @@ int db_next_row(DbQuery *query);
 
 // Releases query and its result table; 0; -1 for null.
 int db_free_result(DbQuery *query);
-
-// Why the last table operation of the calling thread (see db/accessor.h)
-// failed inside the database: SQLite's message of a failed open, query or
-// statement, or why a statement was not run at all. "" when the operation
-// succeeded or merely found no row. Valid until the thread's next table
-// operation.
-const char *db_last_error(void);
 
 // Handle-style interface. Calling order: db_handle_open, then for each
 // statement db_handle_set_sql and one of db_handle_query, db_handle_count,

@@ -6,28 +6,41 @@
 #include <initializer_list>
 
 #include "db/accessor.h"
+#include "db/pending.h"
+#include "db/switch_columns.h"
+#include "utils/alloc.h"
 
 namespace {
 
-constexpr DbLayout kEventList{
+// The definition's own columns. The switch column of the catalogue's first
+// channel sits among them, after enablerecord, where the table was born
+// with it; the switches of the channels added since follow context_ch.
+constexpr DbLayout kEventListOwn{
     "select id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,enablerecord,"
-    "emailnotify,subject,prompt,logcontext,repeatcount,context_en,context_ch,smsnotify,"
-    "snmpnotify from eventlist",
+    "subject,prompt,logcontext,repeatcount,context_en,context_ch from eventlist",
     {ALERTMILL_DB_TEXT(EventListRow, id), ALERTMILL_DB_TEXT(EventListRow, eventid),
      ALERTMILL_DB_TEXT(EventListRow, eventname), ALERTMILL_DB_TEXT(EventListRow, type),
      ALERTMILL_DB_TEXT(EventListRow, cycle), ALERTMILL_DB_TEXT(EventListRow, cycleunit),
      ALERTMILL_DB_TEXT(EventListRow, threshold), ALERTMILL_DB_TEXT(EventListRow, latestthreshold),
-     ALERTMILL_DB_TEXT(EventListRow, enablerecord), ALERTMILL_DB_TEXT(EventListRow, emailnotify),
-     ALERTMILL_DB_TEXT(EventListRow, subject), ALERTMILL_DB_TEXT(EventListRow, prompt),
-     ALERTMILL_DB_TEXT(EventListRow, logcontext), ALERTMILL_DB_TEXT(EventListRow, repeatcount),
-     ALERTMILL_DB_TEXT(EventListRow, context_en), ALERTMILL_DB_TEXT(EventListRow, context_ch),
-     ALERTMILL_DB_TEXT(EventListRow, smsnotify), ALERTMILL_DB_TEXT(EventListRow, snmpnotify)}};
-// The listing at start-up selects the first 16 columns only, on purpose:
-// smsnotify and snmpnotify stay empty in its records.
-constexpr DbLayout<EventListRow, 16> kEventListInit{
-    "select id,eventid,eventname,type,cycle,cycleunit,threshold,latestthreshold,enablerecord,"
-    "emailnotify,subject,prompt,logcontext,repeatcount,context_en,context_ch from eventlist;",
-    kEventList};
+     ALERTMILL_DB_TEXT(EventListRow, enablerecord), ALERTMILL_DB_TEXT(EventListRow, subject),
+     ALERTMILL_DB_TEXT(EventListRow, prompt), ALERTMILL_DB_TEXT(EventListRow, logcontext),
+     ALERTMILL_DB_TEXT(EventListRow, repeatcount), ALERTMILL_DB_TEXT(EventListRow, context_en),
+     ALERTMILL_DB_TEXT(EventListRow, context_ch)}};
+constexpr size_t kBeforeFirstSwitch = 9;
+constexpr size_t kOwnColumns = 15;
+
+// The definition read. The listing at start-up (later_switches false)
+// selects up to context_ch only, on purpose: the later switches stay empty
+// in its records.
+DbBuiltLayout<EventListRow> event_list_layout(bool later_switches = true) {
+  DbBuiltLayout<EventListRow> layout;
+  layout.add(kEventListOwn, 0, kBeforeFirstSwitch);
+  db_add_switches(&layout, 0, 1);
+  layout.add(kEventListOwn, kBeforeFirstSwitch, kOwnColumns);
+  if (later_switches) db_add_switches(&layout, 1, kChannelSlots);
+  layout.from("eventlist");
+  return layout;
+}
 
 constexpr DbLayout kEventLogCache{
     "select id,eventid,context,notifyflag,happentime from eventlogcache",
@@ -41,11 +54,24 @@ constexpr DbLayout kEventLog{
      ALERTMILL_DB_TEXT(EventLogRow, type), ALERTMILL_DB_TEXT(EventLogRow, eventid),
      ALERTMILL_DB_TEXT(EventLogRow, loginfo)}};
 
+DbStatement<256> notifyflag_update(const char *id, int notifyflag) {
+  DbStatement<256> sql;
+  sql.format("update eventlogcache set notifyflag='%d' where id ='%s';", notifyflag, id);
+  return sql;
+}
+
+DbStatement<128> pending_delete(const char *id) {
+  DbStatement<128> sql;
+  sql.format("delete from eventlogcache where id ='%s';", id);
+  return sql;
+}
+
 }  // namespace
 
 int eventlist_get(EventListRow **row, const char *eventid) {
-  return db_read_row(row, db_select<512>(kEventList, " where eventid='%s';", eventid),
-                     kDbReadResults, eventid != nullptr);
+  const auto layout = event_list_layout();
+  return db_read_row(row, db_select<512>(layout, " where eventid='%s';", eventid), kDbReadResults,
+                     eventid != nullptr);
 }
 
 int eventlog_add(const EventLogRow *row) {
@@ -107,21 +133,34 @@ int eventlogcache_exists(const char *id) {
 
 int eventlogcache_set_notifyflag(const char *id, int notifyflag) {
   if (id == nullptr) return -1;
-  DbStatement<256> sql;
-  sql.format("update eventlogcache set notifyflag='%d' where id ='%s';", notifyflag, id);
-  return db_write(sql.c_str());
+  return db_write(notifyflag_update(id, notifyflag).c_str());
 }
 
 int eventlogcache_delete(const char *id) {
   if (id == nullptr) return -1;
-  DbStatement<128> sql;
-  sql.format("delete from eventlogcache where id ='%s';", id);
-  return db_write(sql.c_str());
+  return db_write(pending_delete(id).c_str());
+}
+
+int eventlogcache_finish(const char *id, int flag, int mask) {
+  if (id == nullptr) return -1;
+  DbSession session;
+  if (!session.is_open()) return -1;
+  EventLogCacheRow *row = nullptr;
+  int count = 0;
+  int read = db_read_records(&session, nullptr, 1,
+                             db_select<256>(kEventLogCache, " where id='%s'", id), &row, &count);
+  const int value = row != nullptr ? pending_flags(row->notifyflag) | flag : 0;
+  utils_free(&row);
+  if (read != 0 || count < 1) return -2;
+  if (pending_state(true, flag, value, mask) == PendingState::kDone) {
+    return session.exec(pending_delete(id).c_str());
+  }
+  return session.exec(notifyflag_update(id, value).c_str());
 }
 
 int eventlist_get_all(EventListRow **rows, int *count) {
-  return db_read_list(rows, count, "select count(*) from eventlist;",
-                      db_select<512>(kEventList, ";"));
+  const auto layout = event_list_layout();
+  return db_read_list(rows, count, "select count(*) from eventlist;", db_select<512>(layout, ";"));
 }
 
 int eventlist_set_latestthreshold(const EventListRow *row) {
@@ -164,7 +203,9 @@ int event_tables_init(EventListRow **rows, int *count) {
   db_trace("count %d\n", *count);
   if (*count <= 0) return -3;
   int filled = 0;
-  int result = db_read_records(&session, nullptr, *count, kEventListInit, rows, &filled);
+  const auto layout = event_list_layout(false);
+  int result =
+      db_read_records(&session, nullptr, *count, db_select<512>(layout, ";"), rows, &filled);
   if (result != 0) return result;
   db_trace("id\teventid\teventname\ttype\t\n");
   for (int i = 0; i < *count; ++i) {

@@ -14,6 +14,8 @@
 
 #include <type_traits>
 
+#include "db/catalogue.h"
+
 // One eventlist row. Every field is NUL-terminated text holding at most its
 // width less one characters; a NULL column leaves its field empty.
 struct EventListRow {
@@ -35,6 +37,9 @@ struct EventListRow {
   char repeatcount[8];
   char context_en[512];
   char context_ch[512];
+  // Every catalogue channel's switch by slot (see db/catalogue.h): the three
+  // above and those of channels added later.
+  char switches[kChannelSlots][kSwitchWidth];
 };
 
 // One eventlogcache row: a pending event and the channels done with it.
@@ -114,6 +119,15 @@ int eventlogcache_set_notifyflag(const char *id, int notifyflag);
 
 // Deletes the pending event. SQLite's result code; -1 for a null id.
 int eventlogcache_delete(const char *id);
+
+// Channel flag has finished with pending event id: in one locked pass,
+// reads the row, ORs flag into its notifyflag and writes the value back, or
+// deletes the row once pending_state calls it done against mask. Two
+// channels finishing one event at once cannot both start from the old value:
+// the pass excludes this program's threads as well as other programs. 0;
+// -1 for a null id or a database that did not open; -2 when the read failed
+// or no row has this id (nothing written); else SQLite's code of the write.
+int eventlogcache_finish(const char *id, int flag, int mask);
 
 // Loads every definition as one new array of *count rows; -3 when there is
 // none; -1 for a null count.

@@ -5,6 +5,8 @@
 
 #include <type_traits>
 
+#include "db/catalogue.h"
+
 // One pending event with its definition. Fixed-width texts like the rows of
 // db/event_tables.h; the definition's fields are empty when it has none.
 struct PendingReportRow {
@@ -16,9 +18,7 @@ struct PendingReportRow {
   char definition_id[16];  // eventlist.id; empty when the event has no definition
   char eventname[64];
   char subject[256];
-  char emailnotify[8];
-  char smsnotify[8];
-  char snmpnotify[8];
+  char switches[kChannelSlots][kSwitchWidth];  // the definition's, by catalogue slot
 };
 
 static_assert(std::is_trivially_copyable_v<PendingReportRow>);

@@ -9,11 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "notify/registry.h"
-#include "utils/command.h"
-#include "utils/handles.h"
-#include "utils/paths.h"
-#include "utils/strings.h"
+#include "db/db.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -65,28 +62,26 @@ size_t fitting_prefix(std::string_view text, size_t room, Quoting quoting) {
   return at;
 }
 
-// The texts of an alarm sit between fixed pieces: before the subject,
-// between it and the message, after the message. The e-mail body has no
-// subject. Nothing for a kind of no channel with an alarm text.
-struct AlarmLayout {
-  const char *before, *between, *after;
-  Quoting quoting;
-};
+// Each channel's layout, by the slot of its flag (kinds are flags).
+std::optional<AlarmLayout> layouts[kChannelSlots];
 
-std::optional<AlarmLayout> alarm_layout(int kind, Quoting members) {
-  switch (kind) {
-    case kNotifyEmail:
-      return AlarmLayout{"", "", "", Quoting::kPlain};
-    case kNotifySms:
-      return AlarmLayout{"Subject: ", "\n", "", Quoting::kPlain};
-    case kNotifySnmp:
-      return AlarmLayout{"\"head\":\"", "\",\"body\":\"", "\"", members};
-    default:
-      return std::nullopt;
+std::optional<AlarmLayout> *layout_slot(int kind) {
+  for (int slot = 0; slot < kChannelSlots; ++slot) {
+    if (catalogue_flag(slot) == kind) return &layouts[slot];
   }
+  return nullptr;
+}
+
+std::optional<AlarmLayout> alarm_layout(int kind) {
+  std::optional<AlarmLayout> *slot = layout_slot(kind);
+  return slot != nullptr ? *slot : std::nullopt;
 }
 
 }  // namespace
+
+void notify_set_alarm_layout(int kind, const AlarmLayout &layout) {
+  if (std::optional<AlarmLayout> *slot = layout_slot(kind)) *slot = layout;
+}
 
 std::string notify_serial_number(void) {
   GetInfoByName function = info_function();
@@ -108,7 +103,7 @@ std::string get_hostname(void) {
 
 int format_alarm_text(char *dest, int size, const char *subject, const char *context, int kind) {
   if (dest == nullptr || size < 1) return 0;
-  if (!alarm_layout(kind, Quoting::kJson)) return 0;
+  if (!alarm_layout(kind)) return 0;
   std::string text = notify_alarm_text(subject, context, kind, static_cast<size_t>(size) - 1);
   std::memcpy(dest, text.c_str(), text.size() + 1);
   return 0;
@@ -142,60 +137,24 @@ void notify_fit_texts(std::string *message, std::string *subject, size_t room, Q
 
 std::string notify_alarm_text(const char *subject, const char *context, int kind, size_t limit,
                               Quoting members) {
-  std::optional<AlarmLayout> layout = alarm_layout(kind, members);
+  std::optional<AlarmLayout> layout = alarm_layout(kind);
   if (!layout) return {};
-  std::string title = kind != kNotifyEmail && subject != nullptr ? subject : "";
+  const Quoting quoting = layout->json ? members : Quoting::kPlain;
+  std::string title = layout->subject && subject != nullptr ? subject : "";
   std::string serial = notify_serial_number();
   std::string message = "receive alarm from [" + get_hostname() + "](sn:" + serial + ")\n" +
                         (context != nullptr ? context : "");
   size_t fixed =
       std::strlen(layout->before) + std::strlen(layout->between) + std::strlen(layout->after);
   if (fixed <= limit) {
-    notify_fit_texts(&message, &title, limit - fixed, layout->quoting);
+    notify_fit_texts(&message, &title, limit - fixed, quoting);
   } else {
     message.clear();
     title.clear();
   }
-  std::string text = layout->before + notify_quoted(title, layout->quoting) + layout->between +
-                     notify_quoted(message, layout->quoting) + layout->after;
+  std::string text = layout->before + notify_quoted(title, quoting) + layout->between +
+                     notify_quoted(message, quoting) + layout->after;
   // Only a buffer too small for the fixed pieces cuts here, and they are ASCII.
   text.resize(std::min(text.size(), limit));
   return text;
-}
-
-bool notify_run_command(const char *command, const char *what, std::string *output,
-                        size_t output_limit) {
-  ChildCapture capture;
-  capture.output = output != nullptr;
-  capture.output_limit = output_limit;
-  capture.error = true;
-  ChildResult run = utils_run_child(command, capture);
-  if (output != nullptr) *output = run.output;
-  if (!run.started) {
-    syslog(LOG_ERR, "%s could not be run", what);
-  } else if (run.unreaped) {
-    // At least once: a delivery that cannot be proved done is offered again.
-    syslog(LOG_ERR, "%s exit status unknown: taken as not done, the event stays pending", what);
-  } else if (!run.timed_out && run.status < 0) {
-    syslog(LOG_ERR, "%s ended by a signal", what);
-  } else if (!run.timed_out && run.status != 0) {
-    syslog(LOG_ERR, "%s failed with exit status %d: %s", what, run.status, run.error_line.c_str());
-  }
-  return run.started && !run.timed_out && run.status == 0;
-}
-
-std::optional<int> notify_read_group(const char *fixed_path, int line_size) {
-  UniqueFile file(std::fopen(utils_path(fixed_path).c_str(), "re"));
-  if (!file) return std::nullopt;
-  std::string line(static_cast<size_t>(line_size > 1 ? line_size : 2), '\0');
-  if (std::fgets(line.data(), static_cast<int>(line.size()), file.get()) == nullptr) return 0;
-  return notify_atoi(line.c_str());
-}
-
-int notify_atoi(const char *text) {
-  if (text == nullptr) return 0;
-  long value = std::strtol(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
 }

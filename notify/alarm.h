@@ -1,6 +1,6 @@
-// What the three channels share to build their messages: the alarm text with
-// the appliance's identity, the recipient group files, quoting and running
-// the commands.
+// The alarm text that every channel builds its message from: the
+// appliance's identity, the event's texts in the channel's own layout, and
+// their quoting.
 #ifndef ALERTMILL_NOTIFY_ALARM_H_
 #define ALERTMILL_NOTIFY_ALARM_H_
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-// Writes the alarm text of kind (kNotifyEmail, kNotifySms or kNotifySnmp)
+// Writes the alarm text of kind (a channel's flag; see notify_set_alarm_layout)
 // into dest, at most size - 1 bytes (see notify_alarm_text). Fetches the
 // serial number and the host name afresh. Any other kind, a null dest or
 // size < 1 leaves dest as it was. Null texts count as empty. Always 0.
@@ -23,6 +23,18 @@ enum class Quoting { kPlain, kJson, kJsonInShell };
 
 std::string notify_quoted(std::string_view text, Quoting quoting);
 
+// A channel's alarm text: the subject (when it has one) and the message sit
+// between fixed pieces. Quoted as the caller's members say (json), or not.
+struct AlarmLayout {
+  const char *before, *between, *after;
+  bool subject;
+  bool json;
+};
+
+// Gives kind (a channel's flag) its layout; a kind without one has no alarm
+// text. At the channel's registration.
+void notify_set_alarm_layout(int kind, const AlarmLayout &layout);
+
 // Shortens message, then subject, from their ends and only between whole
 // characters (never inside an escape nor a UTF-8 sequence), until both take
 // at most room bytes together once quoted. Texts that fit are unchanged.
@@ -30,20 +42,11 @@ void notify_fit_texts(std::string *message, std::string *subject, size_t room, Q
 
 // The alarm text of kind, at most limit bytes: the message (identity line and
 // context) is shortened first, then the subject, as notify_fit_texts does.
-// The kind-4 text is the members of a JSON object; members says how its
-// texts are quoted (kJson or kJsonInShell). Empty for any other kind.
+// A json layout (the kind-4 text: the members of a JSON object) has its
+// texts quoted as members says (kJson or kJsonInShell). Empty for a kind
+// without layout.
 std::string notify_alarm_text(const char *subject, const char *context, int kind, size_t limit,
                               Quoting members = Quoting::kJson);
-
-// Runs a channel's command; what names it in the log ("putmail"). With
-// output, its standard output is kept there (at most output_limit bytes).
-// True when it exited with status 0. Otherwise false, logged at LOG_ERR with
-// the exit status and the first line of its error output, or that it could
-// not be run (the time limit is logged where the command is killed). An
-// exit status that could not be learned (ChildResult::unreaped) counts as
-// not done, so the event is delivered at least once, maybe twice.
-bool notify_run_command(const char *command, const char *what, std::string *output = nullptr,
-                        size_t output_limit = 0);
 
 // The first line of "uci get system.@system[0].hostname", at most 63
 // characters; "unknown" when the command cannot be started, empty when it
@@ -54,19 +57,5 @@ std::string get_hostname(void);
 // The serial number from the device-information library ("sn"); empty when
 // the library or its function is missing or answers nothing.
 std::string notify_serial_number(void);
-
-// The recipient group on the first line of the group file (a fixed path,
-// resolved with utils_path), read with a line_size buffer and converted with
-// notify_atoi (so huge values fall outside every valid group); 0 for an
-// empty file. Nothing when the file cannot be opened.
-std::optional<int> notify_read_group(const char *fixed_path, int line_size);
-
-// atoi as glibc computes it on the 32-bit appliance, where it is strtol and
-// long is as wide as int: values beyond int clamp to INT_MAX / INT_MIN
-// instead of overflowing. Null reads as 0.
-int notify_atoi(const char *text);
-
-inline constexpr int kGroupMin = 1;
-inline constexpr int kGroupMax = 100;
 
 #endif  // ALERTMILL_NOTIFY_ALARM_H_

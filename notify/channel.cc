@@ -5,32 +5,8 @@
 
 #include <cstdio>
 
-#include "db/event_tables.h"
-#include "notify/alarm.h"
-#include "notify/channels.h"
-#include "utils/alloc.h"
-#include "utils/thread.h"
-
-namespace {
-
-// ORs flag into the pending row of sqlid, or deletes the row once every
-// enabled channel is done. The caller holds the registry mutex (see the lock
-// rules in notify/registry.h).
-void mark_pending_row(const char *sqlid, uint32_t flag) {
-  if (eventlogcache_exists(sqlid) == 0) return;
-  EventLogCacheRow *row = nullptr;
-  if (eventlogcache_get(sqlid, &row) == 0 && row != nullptr) {
-    int value = notify_atoi(row->notifyflag) | static_cast<int>(flag);
-    if (value < notify_enabled_mask) {
-      eventlogcache_set_notifyflag(sqlid, value);
-    } else {
-      eventlogcache_delete(sqlid);
-    }
-  }
-  utils_free(&row);
-}
-
-}  // namespace
+#include "db/db.h"
+#include "utils/utils.h"
 
 int channel_submit(ChannelQueue *queue, const NotifyData *data) {
   if (data == nullptr || queue == nullptr || queue->worker == pthread_t{}) {
@@ -72,7 +48,9 @@ bool channel_work_once(ChannelQueue *queue) {
   int result = queue->deliver(node->data);
 
   notify_method_lock();
-  if (result == 0) mark_pending_row(node->data->sqlid, queue->flag);
+  if (result == 0) {
+    eventlogcache_finish(node->data->sqlid, static_cast<int>(queue->flag), notify_enabled_mask);
+  }
   notify_method_unlock();
 
   utils_free(&node->data);
@@ -87,20 +65,35 @@ void channel_work_forever(ChannelQueue *queue) {
   }
 }
 
+int channel_register(const char *name, ChannelQueue *queue, int (*submit)(const NotifyData *),
+                     void (*start)(void), const AlarmLayout &layout) {
+  const int flag = catalogue_flag_of(name);
+  if (flag == 0 || queue == nullptr) return -1;
+  NotifyMethod method{};
+  std::snprintf(method.name, sizeof method.name, "%s", name);
+  method.flag = static_cast<uint32_t>(flag);
+  method.submit = submit;
+  method.start = start;
+  if (notify_method_register(&method) != 0) return -1;
+  queue->flag = method.flag;
+  notify_set_alarm_layout(flag, layout);
+  return 0;
+}
+
 std::optional<int> channel_delivery_gate(const NotifyData *data, int flag) {
   if (data == nullptr) {
     syslog(LOG_ERR, "notifydata is null,so we can't send notify.\n");
     return -1;
   }
   if ((data->needflag & flag) == 0) {
-    std::printf("### event %s no need to send %s ###\n", data->subject, notify_channel_word(flag));
+    std::printf("### event %s no need to send %s ###\n", data->subject, catalogue_word(flag));
     return 0;
   }
   return std::nullopt;
 }
 
 std::optional<int> channel_announce_delivery(const NotifyData *data, int flag) {
-  std::printf("--- event %s will send %s ---\n", data->subject, notify_channel_word(flag));
+  std::printf("--- event %s will send %s ---\n", data->subject, catalogue_word(flag));
   if ((data->notifyflag & flag) != 0) return -1;
   return std::nullopt;
 }

@@ -1,7 +1,8 @@
 // The queue-and-worker machinery that every channel runs: submit queues a
 // copy, one worker thread delivers one record per pass and records in the
-// event's pending row that this channel is done with it. One ChannelQueue is
-// instanced per line of the channel table (notify/channels.h).
+// event's pending row that this channel is done with it. Each channel module
+// holds one ChannelQueue; its submit, start and worker are thin entries into
+// channel_submit, channel_start and channel_work_forever.
 #ifndef ALERTMILL_NOTIFY_CHANNEL_H_
 #define ALERTMILL_NOTIFY_CHANNEL_H_
 
@@ -10,8 +11,9 @@
 #include <cstdint>
 #include <optional>
 
+#include "notify/alarm.h"
 #include "notify/registry.h"
-#include "utils/queue.h"
+#include "utils/utils.h"
 
 inline constexpr int kChannelWorkerStackSize = 204800;
 inline constexpr int kChannelPollMicroseconds = 200000;
@@ -24,10 +26,10 @@ struct NotifyNode {
 // One channel's queue and worker. The channels differ only in flag and
 // deliver, which returns 0 when the channel is done with the event.
 struct ChannelQueue {
-  ChannelQueue(uint32_t channel_flag, int (*deliver_routine)(const NotifyData *))
-      : flag(channel_flag), deliver(deliver_routine) {}
+  explicit ChannelQueue(int (*deliver_routine)(const NotifyData *)) : deliver(deliver_routine) {}
 
-  const uint32_t flag;
+  // The catalogue's flag of the channel, set by channel_register.
+  uint32_t flag = 0;
   int (*const deliver)(const NotifyData *data);
 
   LockedFifo<NotifyNode> fifo;
@@ -51,6 +53,13 @@ bool channel_work_once(ChannelQueue *queue);
 
 // The worker's loop: a pass, then kChannelPollMicroseconds of sleep, for ever.
 [[noreturn]] void channel_work_forever(ChannelQueue *queue);
+
+// Registers the catalogue's channel name: its queue takes the catalogue's
+// flag, layout becomes its alarm text, and a NotifyMethod of submit and
+// start goes into the next slot of the registry. 0; -1 when the catalogue
+// has no such channel or the registry is full.
+int channel_register(const char *name, ChannelQueue *queue, int (*submit)(const NotifyData *),
+                     void (*start)(void), const AlarmLayout &layout);
 
 // The first step of every delivery routine: a null record ends it with -1
 // (logged), an event that does not enable the channel of flag with 0

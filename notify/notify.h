@@ -1,10 +1,10 @@
-// The notification channels: everything the other subsystems use from notify.
-// The queue-and-worker machinery (notify/channel.h) stays inside.
+// The notification channels: what the other subsystems use from notify, the
+// registry and the registration of the appliance's channels. The channel
+// machinery, the modules and the alarm text stay inside.
 #ifndef ALERTMILL_NOTIFY_NOTIFY_H_
 #define ALERTMILL_NOTIFY_NOTIFY_H_
 
-#include "notify/alarm.h"
-#include "notify/channels.h"
+#include "notify/appliance.h"
 #include "notify/registry.h"
 
 #endif  // ALERTMILL_NOTIFY_NOTIFY_H_

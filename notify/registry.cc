@@ -4,8 +4,6 @@
 
 #include <cstdio>
 
-#include "notify/channels.h"
-
 NotifyMethod notify_method_table[kNotifyMethodSlots];
 int32_t notifymethodcounts;
 int32_t notify_enabled_mask;
@@ -13,11 +11,6 @@ int32_t notify_enabled_mask;
 namespace {
 
 pthread_mutex_t registry_mutex = PTHREAD_MUTEX_INITIALIZER;
-
-// The channels are registered before main, so that the count is there for
-// anything that looks before the start. Naming the table's module here is
-// what links it in.
-[[maybe_unused]] const int channels_registered = notify_register_channels();
 
 }  // namespace
 

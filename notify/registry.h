@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <type_traits>
 
-// Notify flag bits, one per channel. The same bits are used in the records,
-// in the "&notifyflag=" request parameter and in eventlogcache.notifyflag.
-inline constexpr int kNotifyEmail = 1;
-inline constexpr int kNotifySms = 2;
-inline constexpr int kNotifySnmp = 4;
+// A channel's notify flag is a bit given by its slot in the channel catalogue
+// (db/catalogue.h). The same bits are used in the records, in the
+// "&notifyflag=" request parameter and in eventlogcache.notifyflag.
 
 // One event as event processing hands it to every channel. Text fields are
 // NUL-terminated and zero-filled behind the text; each channel works on its
@@ -38,7 +36,8 @@ static_assert(std::is_trivially_copyable_v<NotifyMethod>);
 
 inline constexpr int kNotifyMethodSlots = 10;
 
-// Filled in registration order before main; only read once threads run.
+// Filled in registration order on the main thread before the start; only
+// read once threads run.
 extern NotifyMethod notify_method_table[kNotifyMethodSlots];
 extern int32_t notifymethodcounts;
 // OR of every registered flag, set by notify_method_start_all; a pending row
@@ -57,27 +56,9 @@ int notify_method_start_all(void);
 // channels' own business. 0. Main thread only.
 int notify_method_dispatch(const NotifyData *data);
 
-// Mutex rules. The daemon's locks, and what may be taken while each is held:
-//
-//   registry mutex (below)  A channel worker holds it around the read and
-//       update of an event's pending row, so that two channels finishing the
-//       same event cannot both start from the old notifyflag and lose a bit.
-//       Event processing on the main thread holds it around each of its own
-//       table operations: no busy handler is set, so otherwise its look-up
-//       could meet a worker's statement and fail with SQLITE_BUSY. Never held
-//       around dispatch. Under it the database layer takes, per operation,
-//       its lock-table mutexes and the inter-process lock file.
-//   lock table (db/core.cc)  Its table mutex is held only while the list of
-//       held lock files is looked up or changed; a file's locking mutex only
-//       while its first holder waits in lockf. Never both at once, and
-//       nothing else is taken under either.
-//   queue mutexes (LockedFifo: the event queue, each channel's queue)  Held
-//       for a few pointer updates and never together with any other mutex:
-//       submit and the worker's take run outside the registry mutex.
-//
-// So the only nesting is registry mutex -> locking mutex -> lockf; no other
-// two mutexes are ever held together, and none is held while waiting on a
-// queue or running a command.
+// The registry mutex: a channel worker holds it around the bookkeeping of
+// one delivery (eventlogcache_finish), so the bookkeeping of two channels
+// never overlaps. Where it sits among the other locks: db/accessor.h.
 //
 // Results of pthread_mutex_lock / _unlock.
 int notify_method_lock(void);

@@ -10,11 +10,14 @@
 
 #include "notify/alarm.h"
 #include "notify/channel.h"
-#include "utils/command.h"
-#include "utils/paths.h"
+#include "notify/delivery.h"
+#include "utils/utils.h"
 
 namespace {
 
+constexpr char kName[] = "SMS";
+// Its alarm text: the layout of format_alarm_text's kind for this channel.
+constexpr AlarmLayout kLayout{"Subject: ", "\n", "", true, false};
 constexpr int kTextSize = 512;
 constexpr int kGroupLineSize = 256;
 constexpr int kCommandSize = 256;
@@ -25,11 +28,22 @@ const char *sms_file_name() {
   return slash != nullptr ? slash + 1 : paths::kEventSendSms;
 }
 
+ChannelQueue queue(sms_send);
+
+// The catalogue's flag of the channel, once it is registered.
+int flag() { return static_cast<int>(queue.flag); }
+
 }  // namespace
 
+int sms_submit(const NotifyData *data) { return channel_submit(&queue, data); }
+void sms_start(void) { channel_start(&queue, sms_worker); }
+void *sms_worker(void *) { channel_work_forever(&queue); }
+
+int sms_register(void) { return channel_register(kName, &queue, sms_submit, sms_start, kLayout); }
+
 int sms_send(const NotifyData *data) {
-  if (auto end = channel_delivery_gate(data, kNotifySms)) return *end;
-  if (auto end = channel_announce_delivery(data, kNotifySms)) return *end;
+  if (auto end = channel_delivery_gate(data, flag())) return *end;
+  if (auto end = channel_announce_delivery(data, flag())) return *end;
   // A file not wholly written would send a cut or empty text: not done.
   if (sms_write_file(data->subject, data->context) != 0) {
     sms_remove_file();
@@ -48,7 +62,7 @@ int sms_write_file(const char *subject, const char *context) {
     syslog(LOG_ERR, "create sms file %s fail: %s", path.c_str(), std::strerror(errno));
     return -1;
   }
-  std::string text = notify_alarm_text(subject, context, kNotifySms, kTextSize - 1);
+  std::string text = notify_alarm_text(subject, context, flag(), kTextSize - 1);
   bool written = std::fputs(text.c_str(), file) >= 0;
   // A full disk often shows only when the buffered text is flushed.
   int error = errno;

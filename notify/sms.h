@@ -22,4 +22,13 @@ int sms_send_to_group(void);
 // Removes the SMS file when it exists. 0.
 int sms_remove_file(void);
 
+// The channel's queue and worker: submit queues a copy for the worker (0;
+// -1 refused), start creates the worker, which delivers for ever.
+int sms_submit(const NotifyData *data);
+void sms_start(void);
+void *sms_worker(void *unused);  // takes a null argument, never returns
+
+// Registers the channel with the registry. 0; -1 when it cannot be.
+int sms_register(void);
+
 #endif  // ALERTMILL_NOTIFY_SMS_H_

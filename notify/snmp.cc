@@ -7,21 +7,38 @@
 
 #include "notify/alarm.h"
 #include "notify/channel.h"
-#include "utils/command.h"
+#include "notify/delivery.h"
+#include "utils/utils.h"
 
 namespace {
 
+constexpr char kName[] = "SNMP";
+// Its alarm text: the layout of format_alarm_text's kind for this channel.
+constexpr AlarmLayout kLayout{"\"head\":\"", "\",\"body\":\"", "\"", true, true};
 constexpr int kTextSize = 512;
 constexpr char kAgentName[] = "snmp-mib";
 constexpr char kEventtrapFormat[] = "ubus call zelk_snmp eventtrap '{%s}'";
 // The command's own bytes, all but its "%s".
 constexpr size_t kEventtrapFixed = sizeof kEventtrapFormat - 1 - 2;
 
+ChannelQueue queue(snmp_send);
+
+// The catalogue's flag of the channel, once it is registered.
+int flag() { return static_cast<int>(queue.flag); }
+
 }  // namespace
 
+int snmp_submit(const NotifyData *data) { return channel_submit(&queue, data); }
+void snmp_start(void) { channel_start(&queue, snmp_worker); }
+void *snmp_worker(void *) { channel_work_forever(&queue); }
+
+int snmp_register(void) {
+  return channel_register(kName, &queue, snmp_submit, snmp_start, kLayout);
+}
+
 int snmp_send(const NotifyData *data) {
-  if (auto end = channel_delivery_gate(data, kNotifySnmp)) return *end;
-  if (auto end = channel_announce_delivery(data, kNotifySnmp)) return *end;
+  if (auto end = channel_delivery_gate(data, flag())) return *end;
+  if (auto end = channel_announce_delivery(data, flag())) return *end;
   // Not done: the pending row keeps the alarm for the next start. A check
   // that could not be made says so: the agent may well be running.
   std::string failure;
@@ -38,8 +55,8 @@ int snmp_send(const NotifyData *data) {
 
   char command[kTextSize];
   std::string members =
-      notify_alarm_text(data->subject, data->context, kNotifySnmp,
-                        sizeof command - 1 - kEventtrapFixed, Quoting::kJsonInShell);
+      notify_alarm_text(data->subject, data->context, flag(), sizeof command - 1 - kEventtrapFixed,
+                        Quoting::kJsonInShell);
   std::snprintf(command, sizeof command, kEventtrapFormat, members.c_str());
   syslog(LOG_INFO, "%s", command);
   std::printf("%s\n", command);

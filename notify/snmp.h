@@ -12,4 +12,13 @@ int snmp_send(const NotifyData *data);
 // 1 when the agent process snmp-mib shows in the process list, else 0.
 int snmp_agent_running(void);
 
+// The channel's queue and worker: submit queues a copy for the worker (0;
+// -1 refused), start creates the worker, which delivers for ever.
+int snmp_submit(const NotifyData *data);
+void snmp_start(void);
+void *snmp_worker(void *unused);  // takes a null argument, never returns
+
+// Registers the channel with the registry. 0; -1 when it cannot be.
+int snmp_register(void);
+
 #endif  // ALERTMILL_NOTIFY_SNMP_H_

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "utils/alloc.h"
-#include "utils/queue.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -17,12 +17,7 @@
 
 #include "db/db.h"
 #include "service/udp.h"
-#include "utils/alloc.h"
-#include "utils/command.h"
-#include "utils/handles.h"
-#include "utils/paths.h"
-#include "utils/strings.h"
-#include "utils/time.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -36,7 +31,6 @@ void note_failure(char (&cause)[256], int result) {
   }
 }
 
-inline constexpr char kTimeFormat[] = "%Y-%m-%d %H:%M:%S";
 inline constexpr char kRequestFormat[] = "&eventid=%d&sqlid=%s&%s%s%s";
 inline constexpr char kCloudPrefix[] = "Korvane Alarm ";
 // A cloud client that stopped reading must not hang the caller for ever.
@@ -234,10 +228,6 @@ int alarm_line() {
   return 0;
 }
 
-}  // namespace
-
-namespace {
-
 // The enable value from the switch file's answer. A running check that
 // could not be made is no answer: the value of a daemon that runs without
 // the alarm line (record and send) loses the event either way.
@@ -276,7 +266,7 @@ int eventadd_report(int id, const char *text, EventaddOutcome *outcome) {
   *outcome = EventaddOutcome{};
   std::printf("= eventadd %d %s =\n", id, text != nullptr ? text : "(null)");
   char now[64] = {};
-  utils_time_now_format(kTimeFormat, now, sizeof now);
+  utils_time_now_format(kEventTimeFormat, now, sizeof now);
   int alarm = alarm_line();
   int enabled = enable_value(alarm, outcome->probe_failure);
   outcome->enable = enabled;

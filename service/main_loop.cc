@@ -12,8 +12,7 @@
 #include "service/event_queue.h"
 #include "service/eventadd.h"
 #include "service/process.h"
-#include "utils/command.h"
-#include "utils/paths.h"
+#include "utils/utils.h"
 
 namespace {
 

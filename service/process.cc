@@ -10,14 +10,10 @@
 
 #include "db/db.h"
 #include "notify/notify.h"
-#include "utils/alloc.h"
-#include "utils/strings.h"
-#include "utils/template.h"
-#include "utils/time.h"
+#include "service/eventadd.h"
+#include "utils/utils.h"
 
 namespace {
-
-inline constexpr char kTimeFormat[] = "%Y-%m-%d %H:%M:%S";
 
 struct RequestParams {
   char eventid[64] = {};
@@ -25,20 +21,10 @@ struct RequestParams {
   char sqlid[16] = {};
 };
 
-// Each table operation under the registry mutex (see the lock rules in
-// notify/registry.h).
-template <typename Operation>
-auto with_registry_lock(Operation operation) {
-  notify_method_lock();
-  auto result = operation();
-  notify_method_unlock();
-  return result;
-}
-
 // The request is not to be notified: its pending row goes, so it is not
 // replayed for ever.
 int discard(const RequestParams &params, EventListRow **definition) {
-  with_registry_lock([&] { return eventlogcache_delete(params.sqlid); });
+  eventlogcache_delete(params.sqlid);
   utils_free(definition);
   return -1;
 }
@@ -64,14 +50,25 @@ int keep_pending(int result, EventListRow **definition) {
   return -1;
 }
 
+// Each channel's word and switch: "email yes,sms no, snmp no". The line as
+// the appliance has always printed it: no blank after the first comma.
+std::string switch_line(const EventListRow &definition) {
+  std::string line;
+  for (int slot = 0; slot < catalogue_count(); ++slot) {
+    line += slot == 0 ? "" : slot == 1 ? "," : ", ";
+    line += catalogue_entry(slot).word + std::string(" ") + definition.switches[slot];
+  }
+  return line;
+}
+
 // Fills data from the definition, whose templates are substituted in place.
 void fill_record(const char *request, const RequestParams &params, const char *now, int needflag,
                  EventListRow *definition, NotifyData *data) {
-  data->notifyflag = params.notifyflag[0] != '\0' ? std::atoi(params.notifyflag) : 0;
+  data->notifyflag = pending_flags(params.notifyflag);
   utils_format_cut(data->sqlid, sizeof data->sqlid, "%s", params.sqlid);
 
   EventLogCacheRow *pending = nullptr;
-  with_registry_lock([&] { return eventlogcache_get(params.sqlid, &pending); });
+  eventlogcache_get(params.sqlid, &pending);
   if (definition->context_en[0] != '\0') {
     utils_fill_template(definition->context_en, request);
     const char *stamp = pending != nullptr ? pending->happentime : now;
@@ -93,7 +90,7 @@ void fill_record(const char *request, const RequestParams &params, const char *n
 int event_process(const EventMessage *message) {
   NotifyData data{};
   char now[64] = {};
-  utils_time_now_format(kTimeFormat, now, sizeof now);
+  utils_time_now_format(kEventTimeFormat, now, sizeof now);
 
   if (message == nullptr || message->text == nullptr ||
       std::strstr(message->text, "&eventid=") == nullptr) {
@@ -111,7 +108,7 @@ int event_process(const EventMessage *message) {
     syslog(LOG_DEBUG, "'eventid' is not in the list of parameters!\n");
     return discard(params, &definition);
   }
-  int found = with_registry_lock([&] { return eventlist_get(&definition, params.eventid); });
+  int found = eventlist_get(&definition, params.eventid);
   if (definition == nullptr) {
     if (found != -2 || db_last_error()[0] != '\0') return keep_pending(found, &definition);
     syslog(LOG_DEBUG, "eventid %s is not in the database !\n", params.eventid);
@@ -119,13 +116,14 @@ int event_process(const EventMessage *message) {
   }
   unreadable_causes().clear();
 
-  std::printf("email %s,sms %s, snmp %s\n", definition->emailnotify, definition->smsnotify,
-              definition->snmpnotify);
-  syslog(LOG_DEBUG, "email %s,sms %s, snmp %s", definition->emailnotify, definition->smsnotify,
-         definition->snmpnotify);
-  int needflag = notify_needflag(*definition);
+  const std::string switches = switch_line(*definition);
+  std::printf("%s\n", switches.c_str());
+  syslog(LOG_DEBUG, "%s", switches.c_str());
+  int needflag = catalogue_enabled(definition->switches);
   std::printf("the needflag is %d\n", needflag);
-  if (needflag == 0) return discard(params, &definition);
+  if (pending_state(true, needflag, 0, notify_enabled_mask) == PendingState::kNoChannel) {
+    return discard(params, &definition);
+  }
 
   fill_record(request, params, now, needflag, definition, &data);
   notify_method_dispatch(&data);

@@ -19,10 +19,7 @@
 
 #include "service/event_queue.h"
 #include "service/udp.h"
-#include "utils/alloc.h"
-#include "utils/handles.h"
-#include "utils/strings.h"
-#include "utils/thread.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -5,10 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "db/event_tables.h"
+#include "db/db.h"
 #include "service/event_queue.h"
-#include "utils/alloc.h"
-#include "utils/strings.h"
+#include "utils/utils.h"
 
 void replay_pending_events(void) {
   EventLogCacheRow *rows = nullptr;

@@ -3,8 +3,10 @@
 #include <strings.h>
 
 #include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -268,4 +270,12 @@ void utils_url_decode(char *string) {
     }
   }
   *write = '\0';
+}
+
+int utils_atoi(const char *text) {
+  if (text == nullptr) return 0;
+  long value = strtol(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
 }

@@ -21,6 +21,11 @@ int utils_str_is_true(const char *text);
 // 1 for null or "", else 0.
 int utils_str_is_empty(const char *text);
 
+// atoi as glibc computes it on the 32-bit appliance, where it is strtol and
+// long is as wide as int: values beyond int clamp to INT_MAX / INT_MIN
+// instead of overflowing. Null reads as 0.
+int utils_atoi(const char *text);
+
 // Apply tolower/toupper to the first n bytes, NULs included; return buffer.
 char *utils_str_tolower(char *buffer, int n);
 char *utils_str_toupper(char *buffer, int n);

@@ -7,6 +7,7 @@
 #include "utils/base64.h"
 #include "utils/calendar.h"
 #include "utils/command.h"
+#include "utils/files.h"
 #include "utils/handles.h"
 #include "utils/log.h"
 #include "utils/misc.h"

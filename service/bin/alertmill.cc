@@ -8,7 +8,7 @@
 
 #include "notify/notify.h"
 #include "service/service.h"
-#include "utils/log.h"
+#include "utils/utils.h"
 
 int main(int, char **) {
   // An ignored SIGCHLD survives exec and would hide every command's exit
@@ -17,6 +17,7 @@ int main(int, char **) {
   // Progress lines must reach a pipe or a log file as they happen.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   utils_log_init("alertmill");
+  notify_register_channels();
 
   // Lives for the whole process: the receiver thread reads it through its
   // address.

@@ -1,9 +1,7 @@
-// eventadd: raises one event from a shell script.
-//   eventadd ID [TEXT]
-//   eventadd -t 'YYYY-MM-DD HH:MM:SS' ID TEXT
-// Exit status 0 when the event was recorded or sent as the enable switch
-// asks (events switched off is a warning); 1 when it was not, with one line
-// on stderr saying why; 2 for bad arguments.
+// eventadd: raises one event from a shell script, or lists the pending
+// events; its forms are the table below. Exit status 0 when the event was recorded or sent as the
+// enable switch asks (events switched off is a warning); 1 when it was not, with one line on stderr
+// saying why; 2 for bad arguments.
 #include "service/eventadd.h"
 
 #include <signal.h>
@@ -18,20 +16,9 @@
 #include <string>
 
 #include "service/bin/eventadd_options.h"
-#include "utils/paths.h"
+#include "utils/utils.h"
 
 namespace {
-
-int usage() {
-  std::fputs(
-      "usage: eventadd ID [TEXT]\n"
-      "       eventadd -t 'YYYY-MM-DD HH:MM:SS' ID TEXT\n"
-      "Raises event ID with TEXT, further request parameters such as "
-      "'port=5&state=down'.\n"
-      "With -t the pending event carries the given time stamp.\n",
-      stderr);
-  return 2;
-}
 
 __attribute__((format(printf, 1, 2))) void say(const char *format, ...) {
   std::fputs("eventadd: ", stderr);
@@ -105,30 +92,95 @@ bool parse_id(const char *text, int *id) {
   return true;
 }
 
+int usage();
+
+bool raise_form(int argc, char **argv, int *status) {
+  if ((argc != 2 && argc != 3) || argv[1][0] == '-') return false;
+  int id = 0;
+  if (!parse_id(argv[1], &id)) {
+    *status = usage();
+    return true;
+  }
+  EventaddOutcome outcome{};
+  std::printf("%d\n", eventadd_report(id, argc == 3 ? argv[2] : "", &outcome));
+  *status = report(id, outcome);
+  return true;
+}
+
+bool timed_form(int argc, char **argv, int *status) {
+  if (argc != 5 || std::strcmp(argv[1], "-t") != 0) return false;
+  int id = 0;
+  if (!parse_id(argv[3], &id)) {
+    *status = usage();
+  } else if (!valid_stamp(argv[2])) {
+    say("bad time stamp '%s': want YYYY-MM-DD HH:MM:SS", argv[2]);
+    *status = 2;
+  } else {
+    EventaddOutcome outcome{};
+    std::printf("%d\n", eventadd_time_report(id, argv[4], argv[2], &outcome));
+    *status = report(id, outcome);
+  }
+  return true;
+}
+
+bool help_form(int argc, char **argv, int *status);
+
+struct Form {
+  const char *arguments;  // as usage shows them
+  const char *what;       // for --help, lines after the first indented by four
+  const char *example;
+  // False when argv is not this form; else runs it and sets *status.
+  bool (*run)(int argc, char **argv, int *status);
+};
+
+constexpr Form kForms[] = {
+    {"ID [TEXT]", "Raises event ID with TEXT, further request parameters.",
+     "eventadd 2001 'port=3&state=down'", raise_form},
+    {"-t 'YYYY-MM-DD HH:MM:SS' ID TEXT",
+     "Raises event ID with TEXT; the pending event carries the time stamp given.",
+     "eventadd -t '2024-03-05 07:08:09' 2001 'port=3&state=up'", timed_form},
+    {"--pending [--wide]",
+     "Lists the events whose delivery is not finished, oldest first. Reads the\n"
+     "    database under its lock and never writes to it.",
+     "eventadd --pending | cut -f 1,4,7", eventadd_pending_form},
+    {"--help", "Prints this text.", "eventadd --help", help_form},
+};
+
+std::string usage_lines() {
+  std::string text;
+  for (const Form &form : kForms) {
+    text += (text.empty() ? "usage: eventadd " : "       eventadd ") + std::string(form.arguments) +
+            "\n";
+  }
+  return text;
+}
+
+int usage() {
+  std::fputs((usage_lines() + "Run eventadd --help for what each form does.\n").c_str(), stderr);
+  return 2;
+}
+
+bool help_form(int argc, char **argv, int *status) {
+  if (argc != 2 || std::strcmp(argv[1], "--help") != 0) return false;
+  std::string text = usage_lines() + "\n";
+  for (const Form &form : kForms) {
+    text += "eventadd " + std::string(form.arguments) + "\n    " + form.what +
+            "\n    example: " + form.example + "\n";
+  }
+  std::fputs((text + "\n" + eventadd_pending_fields()).c_str(), stdout);
+  *status = std::fflush(stdout) == 0 ? 0 : 1;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   // An ignored SIGCHLD survives exec and would hide the exit status of the
   // commands it runs.
   signal(SIGCHLD, SIG_DFL);
-  int status = 0;
-  if (eventadd_option(argc, argv, &status)) return status;
-  int id = 0;
-  int result;
-  EventaddOutcome outcome{};
-  if (argc == 5 && std::strcmp(argv[1], "-t") == 0) {
-    if (!parse_id(argv[3], &id)) return usage();
-    if (!valid_stamp(argv[2])) {
-      say("bad time stamp '%s': want YYYY-MM-DD HH:MM:SS", argv[2]);
-      return 2;
-    }
-    result = eventadd_time_report(id, argv[4], argv[2], &outcome);
-  } else if ((argc == 2 || argc == 3) && argv[1][0] != '-') {
-    if (!parse_id(argv[1], &id)) return usage();
-    result = eventadd_report(id, argc == 3 ? argv[2] : "", &outcome);
-  } else {
-    return usage();
+  int status = 2;
+  for (const Form &form : kForms) {
+    if (form.run(argc, argv, &status)) return status;
   }
-  std::printf("%d\n", result);
-  return report(id, outcome);
+  return usage();
 }

@@ -12,31 +12,11 @@
 #include <vector>
 
 #include "db/db.h"
-#include "notify/notify.h"
 #include "utils/utils.h"
 
 namespace {
 
-constexpr char kHelp[] =
-    "usage: eventadd ID [TEXT]\n"
-    "       eventadd -t 'YYYY-MM-DD HH:MM:SS' ID TEXT\n"
-    "       eventadd --pending [--wide]\n"
-    "       eventadd --help\n"
-    "\n"
-    "eventadd ID [TEXT]\n"
-    "    Raises event ID with TEXT, further request parameters.\n"
-    "    example: eventadd 2001 'port=3&state=down'\n"
-    "eventadd -t 'YYYY-MM-DD HH:MM:SS' ID TEXT\n"
-    "    Raises event ID with TEXT; the pending event carries the time stamp given.\n"
-    "    example: eventadd -t '2024-03-05 07:08:09' 2001 'port=3&state=up'\n"
-    "eventadd --pending [--wide]\n"
-    "    Lists the events whose delivery is not finished, oldest first. Reads the\n"
-    "    database under its lock and never writes to it.\n"
-    "    example: eventadd --pending | cut -f 1,4,7\n"
-    "eventadd --help\n"
-    "    Prints this text.\n"
-    "    example: eventadd --help\n"
-    "\n"
+constexpr char kPendingFields[] =
     "Lines of --pending: ten fields, separated by one tab each, on every line.\n"
     "  1 id        the pending event's number (the sqlid of its request)\n"
     "  2 eventid   the event number\n"
@@ -48,7 +28,7 @@ constexpr char kHelp[] =
     "                                     drops it, unsent, at its next start\n"
     "              discard:no-channel     the definition enables no channel: the\n"
     "                                     daemon drops it at its next start\n"
-    "  5 enabled   the channels the definition enables, of email,sms,snmp\n"
+    "  5 enabled   the channels the definition enables, of {channels}\n"
     "  6 done      the enabled channels that have delivered it (notifyflag)\n"
     "  7 waiting   the enabled channels that have not\n"
     "  8 name      the definition's name\n"
@@ -67,10 +47,10 @@ constexpr int kTabStop = 8;
 
 std::string channel_list(int flags) {
   std::string list;
-  for (const auto &channel : kNotifyChannels<PendingReportRow>) {
-    if ((flags & channel.flag) == 0) continue;
+  for (int slot = 0; slot < catalogue_count(); ++slot) {
+    if ((flags & catalogue_flag(slot)) == 0) continue;
     if (!list.empty()) list += ',';
-    list += channel.word;
+    list += catalogue_entry(slot).word;
   }
   return list.empty() ? "-" : list;
 }
@@ -151,26 +131,35 @@ size_t output_width(bool wide) {
   return 0;
 }
 
-const char *state_of(bool defined, int enabled, int done) {
-  if (!defined) return "discard:no-definition";
-  if (enabled == 0) return "discard:no-channel";
-  return done == enabled ? "finishing" : "waiting";
+const char *state_word(PendingState state) {
+  switch (state) {
+    case PendingState::kNoDefinition:
+      return "discard:no-definition";
+    case PendingState::kNoChannel:
+      return "discard:no-channel";
+    case PendingState::kWaiting:
+      return "waiting";
+    default:
+      return "finishing";
+  }
 }
 
 std::string line_of(const PendingReportRow &row, size_t width) {
   const bool defined = row.definition_id[0] != '\0';
-  const int enabled = defined ? notify_needflag(row) : 0;
-  const int done = enabled & std::atoi(row.notifyflag);
-  const std::string values[] = {row.id,
-                                row.eventid,
-                                row.happentime,
-                                state_of(defined, enabled, done),
-                                channel_list(enabled),
-                                channel_list(done),
-                                channel_list(enabled & ~done),
-                                row.eventname,
-                                row.subject,
-                                row.context};
+  const int enabled = defined ? catalogue_enabled(row.switches) : 0;
+  const int flags = pending_flags(row.notifyflag);
+  const int done = enabled & flags;
+  const std::string values[] = {
+      row.id,
+      row.eventid,
+      row.happentime,
+      state_word(pending_state(defined, enabled, flags, catalogue_mask())),
+      channel_list(enabled),
+      channel_list(done),
+      channel_list(enabled & ~done),
+      row.eventname,
+      row.subject,
+      row.context};
   Line line;
   for (const std::string &value : values) {
     if (&value != values) line.add("\t");
@@ -205,16 +194,18 @@ int list_pending(bool wide) {
 
 }  // namespace
 
-bool eventadd_option(int argc, char **argv, int *status) {
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kHelp, stdout);
-    *status = std::fflush(stdout) == 0 ? 0 : 1;
-    return true;
+std::string eventadd_pending_fields(void) {
+  std::string words;
+  for (int slot = 0; slot < catalogue_count(); ++slot) {
+    words += (slot == 0 ? "" : ",") + std::string(catalogue_entry(slot).word);
   }
-  if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--pending") == 0) {
-    if (argc == 3 && std::strcmp(argv[2], "--wide") != 0) return false;
-    *status = list_pending(argc == 3);
-    return true;
-  }
-  return false;
+  std::string text = kPendingFields;
+  return text.replace(text.find("{channels}"), std::strlen("{channels}"), words);
+}
+
+bool eventadd_pending_form(int argc, char **argv, int *status) {
+  if (argc < 2 || argc > 3 || std::strcmp(argv[1], "--pending") != 0) return false;
+  if (argc == 3 && std::strcmp(argv[2], "--wide") != 0) return false;
+  *status = list_pending(argc == 3);
+  return true;
 }

@@ -1,5 +1,7 @@
 // The database layer on sandbox databases: the lock, the core, the accessor
 // procedure, and the configuration and event tables.
+#include "db/config_tables.h"
+#include "db/core.h"
 #include "db/db.h"
 
 #include <fcntl.h>
@@ -77,6 +79,13 @@ Texts fields(const DhcpServerRow &row) {
   texts.push_back(std::to_string(row.default_leasetime));
   texts.push_back(std::to_string(row.max_leasetime));
   return texts;
+}
+// The switches by slot repeat the named fields of the catalogue's channels.
+Texts fields(const EventListRow &row) {
+  for (int slot = 0; slot < catalogue_count(); ++slot) {
+    EXPECT_STREQ(row.switches[slot], row.*catalogue_entry(slot).field);
+  }
+  return fields(row, offsetof(EventListRow, switches));
 }
 
 // A read: its result, and its records' fields in *texts.
@@ -303,8 +312,8 @@ TEST_F(Db, ReadsAndSessions) {
     EXPECT_FALSE(session.found("select name from route where name='x';"));
     EXPECT_EQ(session.count("select count(*) from route;", &count), 0);
     EXPECT_EQ(count, 3);
-    EXPECT_EQ(DbSession(nullptr, DbAccess::kReadOnly).exec("delete from route;"), SQLITE_READONLY);
   }
+  EXPECT_EQ(DbSession(nullptr, DbAccess::kReadOnly).exec("delete from route;"), SQLITE_READONLY);
   SandboxRoot empty(false);
   EXPECT_EQ(db_read_row(&rows, kRoute, kCustom), -11);
 }

@@ -8,11 +8,19 @@
 #include <cstdio>
 #include <string>
 
+#include "db/db.h"
+#include "notify/alarm.h"
+#include "notify/email.h"
 #include "notify/notify.h"
+#include "notify/sms.h"
+#include "notify/snmp.h"
 #include "tests/support/sandbox_root.h"
 
 constexpr char kContext[] = "[2026-01-02 03:04:05]\r\nport 5 is down";
 constexpr char kIdentity[] = "receive alarm from [gw](sn:SN1)\n";
+// The appliance's channels' flags, from their catalogue slots.
+constexpr int kNotifyEmail = catalogue_flag(0), kNotifySms = catalogue_flag(1),
+              kNotifySnmp = catalogue_flag(2);
 
 // Within one process SQLite's locking is all that separates connections, and
 // the database layer does not wait on a busy database: a test reading while a
@@ -41,6 +49,8 @@ inline NotifyData notify_record(const std::string &subject, int needflag, int no
 class NotifyTest : public testing::Test {
  protected:
   void SetUp() override {
+    static const int registered = notify_register_channels();  // once per program, as main does
+    ASSERT_EQ(registered, 0);
     root_.write("hostname", "gw\n");
     root_.write("serial", "SN1\n");
     root_.write("etc/alarm_email_group", "7\n");

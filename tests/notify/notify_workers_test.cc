@@ -21,7 +21,8 @@ int recording_delivery(const NotifyData *data) {
 
 // A queue whose worker counts as running, so that submit accepts.
 struct TestQueue : ChannelQueue {
-  explicit TestQueue(uint32_t flag) : ChannelQueue(flag, recording_delivery) {
+  explicit TestQueue(int channel_flag) : ChannelQueue(recording_delivery) {
+    flag = static_cast<uint32_t>(channel_flag);
     worker = pthread_self();
   }
 };
@@ -56,16 +57,6 @@ TEST_F(WorkersTest, RegisteredChannelsAndQueues) {
   while (channel_work_once(&queue)) {
   }
   EXPECT_EQ(delivered, (std::vector<std::string>{std::string(255, 'x'), "second"}));
-}
-
-TEST_F(WorkersTest, NeedflagReadsEachChannelsOwnColumn) {
-  EventListRow definition{};
-  std::snprintf(definition.smsnotify, sizeof definition.smsnotify, "yes");
-  EXPECT_EQ(notify_needflag(definition), kNotifySms);
-  std::snprintf(definition.emailnotify, sizeof definition.emailnotify, "1");
-  std::snprintf(definition.smsnotify, sizeof definition.smsnotify, "no");
-  std::snprintf(definition.snmpnotify, sizeof definition.snmpnotify, "on");
-  EXPECT_EQ(notify_needflag(definition), kNotifyEmail | kNotifySnmp);
 }
 
 // Each channel done with an event ORs its bit into the row and the last one
