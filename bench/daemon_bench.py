@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Load figures for the running daemon, measured end to end in a sandbox root.
 
-    bench/daemon_bench.py [--build build] [latency] [burst] [idle] [sustained]
+    bench/daemon_bench.py [--build build] [latency] [burst] [idle] [spacing] [sustained]
 
   latency    eventadd to the stand-in ubus receiving putmail, 50 events one
-             second apart: p50/p95 (the main loop's 100 ms and the worker's
-             200 ms polling alone allow up to 300 ms)
+             second apart: p50/p95
   burst      1000 request datagrams back to back: all processed, none lost
-  idle       CPU time of the idle daemon over 60 s and its resident memory,
-             after start and after a burst
+  idle       CPU time, wakeups (voluntary context switches of all the
+             daemon's threads) and resident memory of the idle daemon over
+             60 s, after start and after a burst
+  spacing    10 records at once on the e-mail channel: the gaps between
+             their putmail calls (the channel's pace is one per 200 ms)
   sustained  4 events a second for 120 s through all three channels: channel
              backlog over time, every pending row deleted at the end
 
@@ -134,6 +136,18 @@ class Sandbox:
             fields = f.read().rsplit(")", 1)[1].split()
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
+    def wakeups(self):
+        # Voluntary context switches summed over the daemon's threads: each
+        # is one time a thread went to sleep, so one wakeup.
+        total = 0
+        task_dir = "/proc/%d/task" % self.daemon.pid
+        for task in os.listdir(task_dir):
+            with open(os.path.join(task_dir, task, "status")) as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches:"):
+                        total += int(line.split()[1])
+        return total
+
     def rss_kib(self):
         with open("/proc/%d/status" % self.daemon.pid) as f:
             for line in f:
@@ -210,12 +224,6 @@ def bench_latency(build):
           (statistics.median(eventadd_times) * 1000))
     print("  eventadd's end -> putmail: p50 %.1f ms, p95 %.1f ms, min %.1f ms" %
           (statistics.median(daemon_part), percentile(daemon_part, 0.95), min(daemon_part)))
-    # The two polls alone, as independent uniform waits of 0-100 and 0-200 ms,
-    # take 150 ms at the median and 255 ms at p95 (300 ms at most).
-    print("  polling alone: p50 150 ms, p95 255 ms, max 300 ms")
-    print("  overhead on top of polling: p50 %.1f ms, p95 %.1f ms; best case (polls aligned) %.1f ms"
-          % (statistics.median(latencies) - 150, percentile(latencies, 0.95) - 255,
-             min(latencies)))
     print("  sandbox: %s" % box.root)
 
 
@@ -232,10 +240,11 @@ def burst(box, count):
 
 
 def idle_figures(box, label):
-    cpu0 = box.cpu_seconds()
+    cpu0, woken0 = box.cpu_seconds(), box.wakeups()
     time.sleep(60)
-    cpu = box.cpu_seconds() - cpu0
-    print("idle %s: CPU %.2f s over 60 s, RSS %d KiB" % (label, cpu, box.rss_kib()))
+    cpu, woken = box.cpu_seconds() - cpu0, box.wakeups() - woken0
+    print("idle %s: CPU %.2f s over 60 s, %d wakeups (%.2f/s), RSS %d KiB" %
+          (label, cpu, woken, woken / 60, box.rss_kib()))
 
 
 def bench_burst_and_idle(build, want_burst, want_idle):
@@ -251,6 +260,42 @@ def bench_burst_and_idle(build, want_burst, want_idle):
         idle_figures(box, "after the burst" if want_burst else "(again)")
     print("  daemon stderr bytes: %d; sandbox: %s" %
           (os.path.getsize(box.path("burst.err")), box.root))
+    box.stop()
+
+
+def stamping_ubus(box):
+    # A ubus in front of the stand-in that notes when each call starts, to
+    # the nanosecond, before handing over.
+    wrapper_dir = box.path("stamp-bin")
+    os.makedirs(wrapper_dir)
+    wrapper = os.path.join(wrapper_dir, "ubus")
+    with open(wrapper, "w") as f:
+        f.write('#!/bin/sh\necho "$(date +%%s.%%N) $3" >> "$ALERTMILL_ROOT/ubus.stamps"\n'
+                'exec "%s" "$@"\n' % os.path.join(box.dev, "ubus"))
+    os.chmod(wrapper, 0o755)
+    box.env["PATH"] = wrapper_dir + ":" + box.env["PATH"]
+
+
+def bench_spacing(build):
+    box = Sandbox(build)
+    stamping_ubus(box)
+    box.start("spacing")
+    for n in range(10):
+        send("&eventid=101&sqlid=&n=%d&" % n)
+
+    def stamps():
+        try:
+            with open(box.path("ubus.stamps")) as f:
+                return [float(l.split()[0]) for l in f if l.split()[1:] == ["putmail"]]
+        except FileNotFoundError:
+            return []
+
+    wait_until(lambda: len(stamps()) >= 10, 60)
+    times = stamps()
+    gaps = [(b - a) * 1000 for a, b in zip(times, times[1:])]
+    print("spacing: %d of 10 records delivered on one channel; gaps min %.1f ms, "
+          "median %.1f ms, max %.1f ms" % (len(times), min(gaps), statistics.median(gaps),
+                                          max(gaps)) if gaps else "spacing: too few deliveries")
     box.stop()
 
 
@@ -288,7 +333,7 @@ def bench_sustained(build):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build")
-    parser.add_argument("which", nargs="*", default=["latency", "burst", "idle", "sustained"])
+    parser.add_argument("which", nargs="*", default=["latency", "burst", "idle", "spacing", "sustained"])
     args = parser.parse_args()
     enter_namespace()
     if os.environ.get("ALERTMILL_BENCH_INSIDE"):
@@ -298,6 +343,8 @@ def main():
         bench_latency(build)
     if "burst" in args.which or "idle" in args.which:
         bench_burst_and_idle(build, "burst" in args.which, "idle" in args.which)
+    if "spacing" in args.which:
+        bench_spacing(build)
     if "sustained" in args.which:
         bench_sustained(build)
 

@@ -1,7 +1,6 @@
 #include "notify/channel.h"
 
 #include <syslog.h>
-#include <unistd.h>
 
 #include <cstdio>
 
@@ -81,9 +80,11 @@ bool channel_work_once(ChannelQueue *queue) {
 }
 
 void channel_work_forever(ChannelQueue *queue) {
+  QueuePace pace(kChannelSpacing);
   for (;;) {
-    channel_work_once(queue);
-    usleep(kChannelPollMicroseconds);
+    queue->fifo.wait();
+    pace.wait_turn();
+    if (channel_work_once(queue)) pace.turn_done();
   }
 }
 

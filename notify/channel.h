@@ -7,6 +7,7 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -14,7 +15,8 @@
 #include "utils/queue.h"
 
 inline constexpr int kChannelWorkerStackSize = 204800;
-inline constexpr int kChannelPollMicroseconds = 200000;
+// A channel delivers no sooner than this after its previous delivery ended.
+inline constexpr std::chrono::milliseconds kChannelSpacing{200};
 
 struct NotifyNode {
   NotifyData *data;  // owned
@@ -49,7 +51,8 @@ void channel_start(ChannelQueue *queue, void *(*body)(void *));
 // row. False when the queue was empty.
 bool channel_work_once(ChannelQueue *queue);
 
-// The worker's loop: a pass, then kChannelPollMicroseconds of sleep, for ever.
+// The worker's loop, for ever: sleeps until a record is queued, then makes a
+// pass, kChannelSpacing after the previous one.
 [[noreturn]] void channel_work_forever(ChannelQueue *queue);
 
 // The first step of every delivery routine: a null record ends it with -1

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "utils/alloc.h"
-#include "utils/queue.h"
 
 namespace {
 
@@ -34,3 +33,5 @@ void event_message_free(EventMessage **message) {
 void event_queue_append(EventMessage *message) { queue.push(message); }
 
 EventMessage *event_queue_take() { return queue.pop(); }
+
+bool event_queue_wait(const std::optional<SteadyTime> &until) { return queue.wait(until); }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -24,7 +25,7 @@ inline constexpr size_t kProbeLineSize = 256;
 inline constexpr size_t kProbeOutputLimit = 16384;
 inline constexpr unsigned kProbePauseSeconds = 3;
 inline constexpr unsigned kSettlingSeconds = 10;
-inline constexpr unsigned kMainLoopMicros = 100000;
+inline constexpr std::chrono::milliseconds kMainLoopSpacing{100};
 
 }  // namespace
 
@@ -72,12 +73,14 @@ void raise_start_event(void) {
 }
 
 void event_main_loop(void) {
+  QueuePace pace(kMainLoopSpacing);
   for (;;) {
+    event_queue_wait();
+    pace.wait_turn();
     EventMessage *message = event_queue_take();
-    if (message != nullptr) {
-      event_process(message);
-      event_message_free(&message);
-    }
-    usleep(kMainLoopMicros);
+    if (message == nullptr) continue;
+    event_process(message);
+    event_message_free(&message);
+    pace.turn_done();
   }
 }

@@ -12,8 +12,9 @@ void wait_system_ready(void);
 // an unmarked boot (the /tmp marker is created), nothing on a restart.
 void raise_start_event(void);
 
-// Takes the oldest queued request every 100 ms and processes it. Never
-// returns.
+// Sleeps until a request is queued, takes the oldest and processes it; a
+// request is taken no sooner than 100 ms after the previous one was done.
+// Never returns.
 [[noreturn]] void event_main_loop(void);
 
 #endif  // ALERTMILL_SERVICE_MAIN_LOOP_H_
