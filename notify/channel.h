@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "notify/backlog.h"
 #include "notify/registry.h"
 #include "utils/queue.h"
 
@@ -33,26 +34,32 @@ struct ChannelQueue {
   int (*const deliver)(const NotifyData *data);
 
   LockedFifo<NotifyNode> fifo;
+  ChannelBacklog backlog;
   // Zero until the worker exists. Written by start on the main thread before
   // any dispatch, read by submit on that same thread.
   pthread_t worker{};
 };
 
-// Queues a copy of *data. 0; -1 for a null record, a channel without worker
-// or a failed allocation (each logged).
+// Queues a copy of *data. 0, also when the channel holds the record's row
+// already (queued, being delivered or waiting for a retry) and queues
+// nothing; -1 for a null record, a channel without worker or a failed
+// allocation (each logged).
 int channel_submit(ChannelQueue *queue, const NotifyData *data);
 
 // Creates the worker thread running body (which gets a null argument) with a
 // kChannelWorkerStackSize stack. Failures are logged and leave it without.
 void channel_start(ChannelQueue *queue, void *(*body)(void *));
 
-// One pass of the worker without its pause: takes the oldest record,
-// delivers it and, when the channel is done, marks or deletes the pending
-// row. False when the queue was empty.
+// One pass of the worker without its pause: takes the oldest record or a
+// retry that is due (in turns when both wait) and tries it. A record whose
+// row holds the channel's bit already is skipped as done. When the channel
+// is done, the pending row is marked or deleted; a failure waits for its
+// next try on the retry schedule, or is given up at its limits. False when
+// there was nothing to do.
 bool channel_work_once(ChannelQueue *queue);
 
-// The worker's loop, for ever: sleeps until a record is queued, then makes a
-// pass, kChannelSpacing after the previous one.
+// The worker's loop, for ever: sleeps until a record is queued or a retry is
+// due, then makes a pass, kChannelSpacing after the previous one.
 [[noreturn]] void channel_work_forever(ChannelQueue *queue);
 
 // The first step of every delivery routine: a null record ends it with -1

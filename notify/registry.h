@@ -74,6 +74,9 @@ int notify_method_dispatch(const NotifyData *data);
 //   queue mutexes (LockedFifo: the event queue, each channel's queue)  Held
 //       for a few pointer updates and never together with any other mutex:
 //       submit and the worker's take run outside the registry mutex.
+//   backlog mutexes (ChannelBacklog, one per channel)  Held for one look-up
+//       or change of the rows a channel holds, by submit and by the worker
+//       outside every other mutex.
 //
 // So the only nesting is registry mutex -> locking mutex -> lockf; no other
 // two mutexes are ever held together, and none is held while waiting on a
