@@ -13,6 +13,9 @@
              their putmail calls (the channel's pace is one per 200 ms)
   sustained  4 events a second for 120 s through all three channels: channel
              backlog over time, every pending row deleted at the end
+  retry      1000 events while the trap service refuses every call, then the
+             daemon watched for 10 minutes (--minutes): CPU, resident memory,
+             pending rows, trap attempts and give-ups every 30 s
 
 As root the script runs itself in a network namespace of its own (port 9001
 is fixed), so it does not collide with tests or another daemon. Figures are
@@ -330,9 +333,37 @@ def bench_sustained(build):
     box.stop()
 
 
+def bench_retry(build, events, minutes):
+    box = Sandbox(build)
+    box.write("ubus.fail", "eventtrap\n")
+    box.start("retry")
+    start = time.monotonic()
+    for n in range(events):
+        box.eventadd("100", "n=%d&state=down" % n)
+    print("retry: %d events raised in %.1f s, the trap service refusing every call" %
+          (events, time.monotonic() - start))
+    most_rows = 0
+    until = start + minutes * 60
+    while True:
+        lines = box.ubus_lines()
+        rows = box.pending()
+        most_rows = max(most_rows, rows)
+        print("  %5.0f s: CPU %6.2f s, RSS %5d KiB, pending rows %4d, putmail %d, sendsms %d, "
+              "eventtrap tries %d, given up %d" %
+              (time.monotonic() - start, box.cpu_seconds(), box.rss_kib(), rows,
+               sum("putmail" in l for l in lines), sum("sendsms" in l for l in lines),
+               sum("eventtrap" in l for l in lines), box.stdout().count("delivery given up")))
+        if time.monotonic() >= until:
+            break
+        time.sleep(min(30, max(0.0, until - time.monotonic())))
+    print("  most pending rows seen: %d (bound 1000)" % most_rows)
+    box.stop()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build")
+    parser.add_argument("--minutes", type=float, default=10, help="how long retry watches")
     parser.add_argument("which", nargs="*", default=["latency", "burst", "idle", "spacing", "sustained"])
     args = parser.parse_args()
     enter_namespace()
@@ -347,6 +378,8 @@ def main():
         bench_spacing(build)
     if "sustained" in args.which:
         bench_sustained(build)
+    if "retry" in args.which:
+        bench_retry(build, 1000, args.minutes)
 
 
 if __name__ == "__main__":
