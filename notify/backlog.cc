@@ -42,10 +42,7 @@ void ChannelBacklog::release(const char *sqlid) {
 void notify_give_up(const char *sqlid, const char *eventid, int channels, int attempts) {
   const char *row = sqlid[0] != '\0' ? sqlid : "none";
   std::string words = channel_words(channels);
-  syslog(LOG_ERR, "delivery given up: row %s, event %s, channels not done: %s, attempts %d", row,
-         eventid, words.c_str(), attempts);
-  std::printf("delivery given up: row %s, event %s, channels not done: %s, attempts %d\n", row,
-              eventid, words.c_str(), attempts);
+  // On record before it is said: whoever reads the line finds the entry.
   EventLogRow entry{};
   utils_time_now_format("%Y-%m-%d %H:%M:%S", entry.datetime, sizeof entry.datetime);
   utils_format_cut(entry.type, sizeof entry.type, "system");
@@ -54,6 +51,10 @@ void notify_give_up(const char *sqlid, const char *eventid, int channels, int at
                    "event %s not delivered by %s: given up after %d attempts (pending row %s)",
                    eventid, words.c_str(), attempts, row);
   eventlog_add(&entry);
+  syslog(LOG_ERR, "delivery given up: row %s, event %s, channels not done: %s, attempts %d", row,
+         eventid, words.c_str(), attempts);
+  std::printf("delivery given up: row %s, event %s, channels not done: %s, attempts %d\n", row,
+              eventid, words.c_str(), attempts);
 }
 
 void notify_bound_pending_rows(void) {

@@ -30,8 +30,6 @@ class ChannelBacklog {
     bool had_row;
   };
   RetrySchedule<Waiting> retries;
-  // Due retries and new records take turns, so neither holds up the other.
-  bool last_was_retry = false;
 
  private:
   // A leaf lock, held for one look-up or change of rows_.

@@ -154,17 +154,11 @@ void channel_start(ChannelQueue *queue, void *(*body)(void *)) {
 }
 
 bool channel_work_once(ChannelQueue *queue) {
-  ChannelBacklog &backlog = queue->backlog;
-  NotifyNode *node = nullptr;
-  if (!backlog.retries.due() || (backlog.last_was_retry && !queue->fifo.empty())) {
-    node = queue->fifo.pop();
-  }
-  Attempt attempt{{node, false}, 0, 0};
-  if (node == nullptr) {
-    if (!backlog.retries.due()) return false;
-    attempt = backlog.retries.take_due();
-  }
-  backlog.last_was_retry = node == nullptr;
+  RetrySchedule<ChannelBacklog::Waiting> &retries = queue->backlog.retries;
+  bool retry = retries.retry_turn(!queue->fifo.empty());
+  NotifyNode *node = retry ? nullptr : queue->fifo.pop();
+  if (!retry && node == nullptr) return false;
+  Attempt attempt = retry ? retries.take_due() : Attempt{{node, false}, 0, 0};
   if (try_delivery(queue, &attempt)) {
     finish(queue, &attempt);
   } else {

@@ -4,6 +4,7 @@
 #define ALERTMILL_NOTIFY_NOTIFY_H_
 
 #include "notify/alarm.h"
+#include "notify/backlog.h"
 #include "notify/channels.h"
 #include "notify/registry.h"
 

@@ -34,6 +34,8 @@ void event_queue_append(EventMessage *message);
 // empty. The caller owns the result.
 EventMessage *event_queue_take();
 
+bool event_queue_empty();
+
 // Sleeps until a message is queued or, when until is given, that moment has
 // passed. True when a message is queued.
 bool event_queue_wait(const std::optional<SteadyTime> &until = std::nullopt);

@@ -71,6 +71,12 @@ class RetrySchedule {
   bool due() const {
     return !entries_.empty() && entries_.begin()->first <= std::chrono::steady_clock::now();
   }
+  // Whether the next turn goes to a due retry rather than to new work that
+  // waits (new_waiting): they take turns, so neither holds the other up.
+  bool retry_turn(bool new_waiting) {
+    last_was_retry_ = due() && (!new_waiting || !last_was_retry_);
+    return last_was_retry_;
+  }
   // Takes the entry that fell due first; call when due().
   Entry take_due() { return take(entries_.begin()); }
   // Takes the entry of the earliest birth (for the bound); call when not
@@ -91,6 +97,7 @@ class RetrySchedule {
     return entry;
   }
   Entries entries_;
+  bool last_was_retry_ = false;
 };
 
 #endif  // ALERTMILL_UTILS_RETRY_H_
