@@ -8,7 +8,6 @@
 #include <set>
 #include <string>
 
-#include "notify/registry.h"
 #include "utils/retry.h"
 
 struct NotifyNode;

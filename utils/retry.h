@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <utility>
@@ -41,7 +40,8 @@ std::chrono::milliseconds utils_retry_delay(int failed_tries);
 bool utils_retry_exhausted(int failed_tries, int64_t born);
 
 // The seconds since the epoch of a "YYYY-MM-DD HH:MM:SS" local time, such as
-// a pending row's happentime; the present moment when it does not parse.
+// a pending row's happentime; the present moment for null or a text that
+// does not parse.
 int64_t utils_retry_born(const char *local_time);
 
 // Work waiting for its next try: Item with its failed tries and birth, in the

@@ -252,19 +252,15 @@ TEST_F(Daemon, GivesUpAtTheLimitsWithinTheBound) {
   const Table left{{"999", std::to_string(std::stoi(filler) + 1)}};  // the new row goes too
   EXPECT_TRUE(sandbox_wait_until(
       [&] { return box.rows("select count(*),min(id) from eventlogcache") == left; }));
+  auto entry = [](const char *eventid, const char *channels, int tries, std::string row) {
+    return Strings{eventid, "system",
+                   std::string("event ") + eventid + " not delivered by " + channels +
+                       ": given up after " + std::to_string(tries) + " attempts (pending row " +
+                       row + ")"};
+  };
   EXPECT_EQ(box.rows("select eventid,type,loginfo from eventlog order by id"),
-            (Table{{"100", "system",
-                    "event 100 not delivered by snmp: given up after 1 attempts "
-                    "(pending row " +
-                        old + ")"},
-                   {"102", "system",
-                    "event 102 not delivered by email sms snmp: given up after 0 "
-                    "attempts (pending row " +
-                        filler + ")"},
-                   {"100", "system",
-                    "event 100 not delivered by snmp: given up after 24 attempts "
-                    "(pending row " +
-                        row + ")"}}));
+            (Table{entry("100", "snmp", 1, old), entry("102", "email sms snmp", 0, filler),
+                   entry("100", "snmp", 24, row)}));
 }
 
 // With the database away, a request is kept and tried again until it is
