@@ -17,8 +17,10 @@ std::array<ChannelQueue, sizeof...(Slot)> make_queues(std::index_sequence<Slot..
   return {ChannelQueue(static_cast<uint32_t>(kChannels[Slot].flag), kChannels[Slot].deliver)...};
 }
 
-std::array<ChannelQueue, kChannelCount> queues =
-    make_queues(std::make_index_sequence<kChannelCount>{});
+// Never destroyed: the workers use their queues until the process ends, and
+// static destruction at exit would pull a backlog from under a worker.
+std::array<ChannelQueue, kChannelCount> &queues = *new std::array<ChannelQueue, kChannelCount>(
+    make_queues(std::make_index_sequence<kChannelCount>{}));
 
 // NotifyMethod operations take no context, so each table line gets its own.
 template <size_t Slot>
