@@ -140,8 +140,8 @@ int channel_submit(ChannelQueue *queue, const NotifyData *data) {
   }
 
   if (!queue->backlog.claim(copy.sqlid)) {
-    syslog(LOG_DEBUG, "event %s (row %s) is already held by the %s channel", copy.eventid,
-           copy.sqlid, notify_channel_word(static_cast<int>(queue->flag)));
+    std::printf("event %s (row %s) is already held by the %s channel\n", copy.eventid, copy.sqlid,
+                notify_channel_word(static_cast<int>(queue->flag)));
     free_node(&node);
     return 0;
   }

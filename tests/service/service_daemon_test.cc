@@ -201,9 +201,8 @@ TEST_F(Daemon, RetriesInTheRunDeliverOncePerChannel) {
   setenv("ALERTMILL_RETRY_DIVISOR", "100000", 1);  // backoff in milliseconds
   box.start_snmp_agent();
   box.write("ubus.fail_first", "sendsms 8\n");
-  const std::string request =
-      "&eventid=100&sqlid=" + box.add_pending(100, "", box.value("select datetime('now')")) +
-      "&port=9&state=down";
+  const std::string row = box.add_pending(100, "", box.value("select datetime('now')")),
+                    request = "&eventid=100&sqlid=" + row + "&port=9&state=down";
   box.start_daemon();
   sandbox_send(request);
   sandbox_send("&eventid=103&sqlid=&x=kept");
@@ -214,6 +213,9 @@ TEST_F(Daemon, RetriesInTheRunDeliverOncePerChannel) {
     return out.find("needflag is 7") != out.rfind("needflag is 7") && pending().empty() &&
            calls("sendsms") >= 10;
   })) << box.daemon_out();
+  EXPECT_EQ(
+      count(Strings{box.daemon_out()}, "event 100 (row " + row + ") is already held by the sms"),
+      1);
   Strings delivered;
   for (auto &message : box.ubus_messages()) delivered.push_back(message[0]);
   std::sort(delivered.begin(), delivered.end());
