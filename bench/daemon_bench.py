@@ -1,19 +1,25 @@
 #!/usr/bin/env python3
 """Load figures for the running daemon, measured end to end in a sandbox root.
 
-    bench/daemon_bench.py [--build build] [latency] [burst] [idle] [sustained] [concurrent]
+    bench/daemon_bench.py [--build build] [latency] [burst] [idle] [spacing] [sustained]
+                          [concurrent] [retry]
 
   latency    eventadd to the stand-in ubus receiving putmail, 50 events one
-             second apart: p50/p95 (the main loop's 100 ms and the worker's
-             200 ms polling alone allow up to 300 ms)
+             second apart: p50/p95
   burst      1000 request datagrams back to back: all processed, none lost
-  idle       CPU time of the idle daemon over 60 s and its resident memory,
-             after start and after a burst
+  idle       CPU time, wakeups (voluntary context switches of all the
+             daemon's threads) and resident memory of the idle daemon over
+             60 s, after start and after a burst
+  spacing    10 records at once on the e-mail channel: the gaps between
+             their putmail calls (the channel's pace is one per 200 ms)
   sustained  4 events a second for 120 s through all three channels: channel
              backlog over time, every pending row deleted at the end
   concurrent two eventadd loops side by side, 100 requests of 1100 bytes each
              (three datagrams apiece): how many arrive, how many whole
              (their first and last parameters from the same request)
+  retry      1000 events while the trap service refuses every call, then the
+             daemon watched for 10 minutes (--minutes): CPU, resident memory,
+             pending rows, trap attempts and give-ups every 30 s
 
 As root the script runs itself in a network namespace of its own (port 9001
 is fixed), so it does not collide with tests or another daemon. Figures are
@@ -137,6 +143,18 @@ class Sandbox:
             fields = f.read().rsplit(")", 1)[1].split()
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
+    def wakeups(self):
+        # Voluntary context switches summed over the daemon's threads: each
+        # is one time a thread went to sleep, so one wakeup.
+        total = 0
+        task_dir = "/proc/%d/task" % self.daemon.pid
+        for task in os.listdir(task_dir):
+            with open(os.path.join(task_dir, task, "status")) as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches:"):
+                        total += int(line.split()[1])
+        return total
+
     def rss_kib(self):
         with open("/proc/%d/status" % self.daemon.pid) as f:
             for line in f:
@@ -213,12 +231,6 @@ def bench_latency(build):
           (statistics.median(eventadd_times) * 1000))
     print("  eventadd's end -> putmail: p50 %.1f ms, p95 %.1f ms, min %.1f ms" %
           (statistics.median(daemon_part), percentile(daemon_part, 0.95), min(daemon_part)))
-    # The two polls alone, as independent uniform waits of 0-100 and 0-200 ms,
-    # take 150 ms at the median and 255 ms at p95 (300 ms at most).
-    print("  polling alone: p50 150 ms, p95 255 ms, max 300 ms")
-    print("  overhead on top of polling: p50 %.1f ms, p95 %.1f ms; best case (polls aligned) %.1f ms"
-          % (statistics.median(latencies) - 150, percentile(latencies, 0.95) - 255,
-             min(latencies)))
     print("  sandbox: %s" % box.root)
 
 
@@ -235,10 +247,11 @@ def burst(box, count):
 
 
 def idle_figures(box, label):
-    cpu0 = box.cpu_seconds()
+    cpu0, woken0 = box.cpu_seconds(), box.wakeups()
     time.sleep(60)
-    cpu = box.cpu_seconds() - cpu0
-    print("idle %s: CPU %.2f s over 60 s, RSS %d KiB" % (label, cpu, box.rss_kib()))
+    cpu, woken = box.cpu_seconds() - cpu0, box.wakeups() - woken0
+    print("idle %s: CPU %.2f s over 60 s, %d wakeups (%.2f/s), RSS %d KiB" %
+          (label, cpu, woken, woken / 60, box.rss_kib()))
 
 
 def bench_burst_and_idle(build, want_burst, want_idle):
@@ -254,6 +267,42 @@ def bench_burst_and_idle(build, want_burst, want_idle):
         idle_figures(box, "after the burst" if want_burst else "(again)")
     print("  daemon stderr bytes: %d; sandbox: %s" %
           (os.path.getsize(box.path("burst.err")), box.root))
+    box.stop()
+
+
+def stamping_ubus(box):
+    # A ubus in front of the stand-in that notes when each call starts, to
+    # the nanosecond, before handing over.
+    wrapper_dir = box.path("stamp-bin")
+    os.makedirs(wrapper_dir)
+    wrapper = os.path.join(wrapper_dir, "ubus")
+    with open(wrapper, "w") as f:
+        f.write('#!/bin/sh\necho "$(date +%%s.%%N) $3" >> "$ALERTMILL_ROOT/ubus.stamps"\n'
+                'exec "%s" "$@"\n' % os.path.join(box.dev, "ubus"))
+    os.chmod(wrapper, 0o755)
+    box.env["PATH"] = wrapper_dir + ":" + box.env["PATH"]
+
+
+def bench_spacing(build):
+    box = Sandbox(build)
+    stamping_ubus(box)
+    box.start("spacing")
+    for n in range(10):
+        send("&eventid=101&sqlid=&n=%d&" % n)
+
+    def stamps():
+        try:
+            with open(box.path("ubus.stamps")) as f:
+                return [float(l.split()[0]) for l in f if l.split()[1:] == ["putmail"]]
+        except FileNotFoundError:
+            return []
+
+    wait_until(lambda: len(stamps()) >= 10, 60)
+    times = stamps()
+    gaps = [(b - a) * 1000 for a, b in zip(times, times[1:])]
+    print("spacing: %d of 10 records delivered on one channel; gaps min %.1f ms, "
+          "median %.1f ms, max %.1f ms" % (len(times), min(gaps), statistics.median(gaps),
+                                          max(gaps)) if gaps else "spacing: too few deliveries")
     box.stop()
 
 
@@ -325,14 +374,36 @@ def bench_concurrent(build):
     print("  mails %d, whole %d, distinct %d, mixed %d, lost %d, pending rows left %d" %
           (len(found), len(whole), len(names), len(found) - len(whole), 2 * count - len(names),
            box.pending()))
+def bench_retry(build, events, minutes):
+    box = Sandbox(build)
+    box.write("ubus.fail", "eventtrap\n")
+    box.start("retry")
+    start = time.monotonic()
+    for n in range(events):
+        box.eventadd("100", "n=%d&state=down" % n)
+    print("retry: %d events raised in %.1f s, the trap service refusing every call" %
+          (events, time.monotonic() - start))
+    most_rows = 0
+    until = start + minutes * 60
+    while True:
+        lines = box.ubus_lines()
+        rows = box.pending()
+        most_rows = max(most_rows, rows)
+        print("  %5.0f s: CPU %6.2f s, RSS %5d KiB, pending rows %4d, putmail %d, sendsms %d, "
+              "eventtrap tries %d, given up %d" %
+              (time.monotonic() - start, box.cpu_seconds(), box.rss_kib(), rows,
+               sum("putmail" in l for l in lines), sum("sendsms" in l for l in lines),
+               sum("eventtrap" in l for l in lines), box.stdout().count("delivery given up")))
+        if time.monotonic() >= until:
+            break
+        time.sleep(min(30, max(0.0, until - time.monotonic())))
+    print("  most pending rows seen: %d (bound 1000)" % most_rows)
     box.stop()
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build")
-    parser.add_argument("which", nargs="*",
-                        default=["latency", "burst", "idle", "sustained", "concurrent"])
     args = parser.parse_args()
     enter_namespace()
     if os.environ.get("ALERTMILL_BENCH_INSIDE"):
@@ -342,10 +413,14 @@ def main():
         bench_latency(build)
     if "burst" in args.which or "idle" in args.which:
         bench_burst_and_idle(build, "burst" in args.which, "idle" in args.which)
+    if "spacing" in args.which:
+        bench_spacing(build)
     if "sustained" in args.which:
         bench_sustained(build)
     if "concurrent" in args.which:
         bench_concurrent(build)
+    if "retry" in args.which:
+        bench_retry(build, 1000, args.minutes)
 
 
 if __name__ == "__main__":

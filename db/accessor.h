@@ -381,7 +381,11 @@ enum class DbAccess { kReadWrite, kReadOnly };
 //       while its first holder waits in lockf. Never both at once, and
 //       nothing else is taken under either.
 //   queue mutexes (LockedFifo: the event queue, each channel's queue)  Held
-//       for a few pointer updates and never together with any other mutex.
+//       for a few pointer updates and never together with any other mutex;
+//       a worker waits on its queue's condition with nothing else held.
+//   backlog mutexes (ChannelBacklog, one per channel)  Held for one look-up
+//       or change of the rows a channel holds, by submit and by the worker
+//       outside every other mutex.
 //
 // So the only nesting is registry mutex -> session mutex -> locking mutex
 // -> lockf; none is held while waiting on a queue or running a command.

@@ -158,6 +158,22 @@ int eventlogcache_finish(const char *id, int flag, int mask) {
   return session.exec(notifyflag_update(id, value).c_str());
 }
 
+int eventlogcache_count(int *count) {
+  if (count == nullptr) return -1;
+  *count = 0;
+  return db_count("select count(*) from eventlogcache;", count);
+}
+
+int eventlogcache_get_oldest(EventLogCacheRow **rows, int *count, int limit) {
+  if (limit < 1) {
+    if (rows != nullptr) *rows = nullptr;
+    if (count != nullptr) *count = 0;
+    return -1;
+  }
+  return db_read_upto(rows, count, limit,
+                      db_select<128>(kEventLogCache, " order by id limit %d;", limit));
+}
+
 int eventlist_get_all(EventListRow **rows, int *count) {
   const auto layout = event_list_layout();
   return db_read_list(rows, count, "select count(*) from eventlist;", db_select<512>(layout, ";"));

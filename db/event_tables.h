@@ -145,6 +145,15 @@ int eventlog_get(EventLogRow **row, const char *eventid);
 // one exists), 0 when it failed or the database did not open.
 int eventlog_has_unread_system(void);
 
+// The number of pending events into *count. 0; -1 when the database did not
+// open; -2 when the count failed.
+int eventlogcache_count(int *count);
+
+// Loads the limit pending events of the smallest ids (the oldest), oldest
+// first, as one new array of *count rows. -1 for a null out or a limit below
+// 1; -2 when the query failed or found none.
+int eventlogcache_get_oldest(EventLogCacheRow **rows, int *count, int limit);
+
 // Deletes every pending event. SQLite's result code; -1 when the database
 // did not open.
 int eventlogcache_clear(void);

@@ -16,8 +16,12 @@
 //
 // Methods named on a line of $ALERTMILL_ROOT/ubus.fail fail as the
 // appliance's do when their service is missing: "Command failed: Not found"
-// on standard error, exit status 4. Methods named in $ALERTMILL_ROOT/ubus.hang
-// sleep for two minutes first, as a hung service would hold the caller.
+// on standard error, exit status 4. A line "<method> <K>" of
+// $ALERTMILL_ROOT/ubus.fail_first makes the first K calls of that method fail
+// so, as a busy service would (the calls are counted in
+// $ALERTMILL_ROOT/ubus.calls.<method>). Methods named in
+// $ALERTMILL_ROOT/ubus.hang sleep for two minutes first, as a hung service
+// would hold the caller.
 //
 // Answers:
 //   call zelk_system get ...  the content of $ALERTMILL_ROOT/ubus.zelk_system
@@ -108,6 +112,24 @@ bool listed(const char *file, const char *word) {
     if (line == word) return true;
   }
   return false;
+}
+
+// True while the calls of method so far, this one included, are at most the
+// K of its line in ubus.fail_first. Calls of one method never overlap (one
+// channel makes them, one at a time), so the count needs no lock.
+bool failing_first(const char *method) {
+  std::string content;
+  if (!read_file(sandbox_file("ubus.fail_first"), &content)) return false;
+  std::istringstream lines(content);
+  std::string name;
+  long first = 0;
+  while (lines >> name >> first && name != method) {
+  }
+  if (name != method) return false;
+  std::string counter = sandbox_file("ubus.calls.") + method, count_text;
+  long calls = read_file(counter, &count_text) ? std::atol(count_text.c_str()) + 1 : 1;
+  std::ofstream(counter, std::ios::trunc) << calls;
+  return calls <= first;
 }
 
 using Members = std::vector<std::pair<std::string, std::string>>;
@@ -304,7 +326,7 @@ int main(int argc, char **argv) {
   if (!is(1, "call") || argc < 4) return 0;
 
   if (listed("ubus.hang", argv[3])) sleep(kHangSeconds);
-  if (listed("ubus.fail", argv[3])) {
+  if (listed("ubus.fail", argv[3]) || failing_first(argv[3])) {
     std::fputs("Command failed: Not found\n", stderr);
     return kNotFound;
   }

@@ -8,15 +8,18 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
 #include "notify/alarm.h"
+#include "notify/backlog.h"
 #include "notify/registry.h"
 #include "utils/utils.h"
 
 inline constexpr int kChannelWorkerStackSize = 204800;
-inline constexpr int kChannelPollMicroseconds = 200000;
+// A channel delivers no sooner than this after its previous delivery ended.
+inline constexpr std::chrono::milliseconds kChannelSpacing{200};
 
 struct NotifyNode {
   NotifyData *data;  // owned
@@ -24,7 +27,10 @@ struct NotifyNode {
 };
 
 // One channel's queue and worker. The channels differ only in flag and
-// deliver, which returns 0 when the channel is done with the event.
+// deliver, which returns 0 when the channel is done with the event. A module
+// allocates its queue once and never frees it: the worker uses it until the
+// process ends, and static destruction at exit would pull the backlog from
+// under a worker still running.
 struct ChannelQueue {
   explicit ChannelQueue(int (*deliver_routine)(const NotifyData *)) : deliver(deliver_routine) {}
 
@@ -33,25 +39,32 @@ struct ChannelQueue {
   int (*const deliver)(const NotifyData *data);
 
   LockedFifo<NotifyNode> fifo;
+  ChannelBacklog backlog;
   // Zero until the worker exists. Written by start on the main thread before
   // any dispatch, read by submit on that same thread.
   pthread_t worker{};
 };
 
-// Queues a copy of *data. 0; -1 for a null record, a channel without worker
-// or a failed allocation (each logged).
+// Queues a copy of *data. 0, also when the channel holds the record's row
+// already (queued, being delivered or waiting for a retry) and queues
+// nothing; -1 for a null record, a channel without worker or a failed
+// allocation (each logged).
 int channel_submit(ChannelQueue *queue, const NotifyData *data);
 
 // Creates the worker thread running body (which gets a null argument) with a
 // kChannelWorkerStackSize stack. Failures are logged and leave it without.
 void channel_start(ChannelQueue *queue, void *(*body)(void *));
 
-// One pass of the worker without its pause: takes the oldest record,
-// delivers it and, when the channel is done, marks or deletes the pending
-// row. False when the queue was empty.
+// One pass of the worker without its pause: takes the oldest record or a
+// retry that is due (in turns when both wait) and tries it. A record whose
+// row holds the channel's bit already is skipped as done. When the channel
+// is done, the pending row is marked or deleted; a failure waits for its
+// next try on the retry schedule, or is given up at its limits. False when
+// there was nothing to do.
 bool channel_work_once(ChannelQueue *queue);
 
-// The worker's loop: a pass, then kChannelPollMicroseconds of sleep, for ever.
+// The worker's loop, for ever: sleeps until a record is queued or a retry is
+// due, then makes a pass, kChannelSpacing after the previous one.
 [[noreturn]] void channel_work_forever(ChannelQueue *queue);
 
 // Registers the catalogue's channel name: its queue takes the catalogue's

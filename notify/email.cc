@@ -19,7 +19,8 @@ constexpr int kTextSize = 512;
 constexpr char kPutmailFormat[] =
     "ubus call zelk_emaild putmail '{\"head\":\"%s\", \"body\":\"%s\", \"group\":%d}'";
 
-ChannelQueue queue(email_send);
+// Never destroyed: see ChannelQueue.
+ChannelQueue &queue = *new ChannelQueue(email_send);
 
 // The catalogue's flag of the channel, once it is registered.
 int flag() { return static_cast<int>(queue.flag); }

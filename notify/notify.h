@@ -5,6 +5,7 @@
 #define ALERTMILL_NOTIFY_NOTIFY_H_
 
 #include "notify/appliance.h"
+#include "notify/backlog.h"
 #include "notify/registry.h"
 
 #endif  // ALERTMILL_NOTIFY_NOTIFY_H_

@@ -28,7 +28,8 @@ const char *sms_file_name() {
   return slash != nullptr ? slash + 1 : paths::kEventSendSms;
 }
 
-ChannelQueue queue(sms_send);
+// Never destroyed: see ChannelQueue.
+ChannelQueue &queue = *new ChannelQueue(sms_send);
 
 // The catalogue's flag of the channel, once it is registered.
 int flag() { return static_cast<int>(queue.flag); }

@@ -21,7 +21,8 @@ constexpr char kEventtrapFormat[] = "ubus call zelk_snmp eventtrap '{%s}'";
 // The command's own bytes, all but its "%s".
 constexpr size_t kEventtrapFixed = sizeof kEventtrapFormat - 1 - 2;
 
-ChannelQueue queue(snmp_send);
+// Never destroyed: see ChannelQueue.
+ChannelQueue &queue = *new ChannelQueue(snmp_send);
 
 // The catalogue's flag of the channel, once it is registered.
 int flag() { return static_cast<int>(queue.flag); }

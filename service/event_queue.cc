@@ -33,3 +33,7 @@ void event_message_free(EventMessage **message) {
 void event_queue_append(EventMessage *message) { queue.push(message); }
 
 EventMessage *event_queue_take() { return queue.pop(); }
+
+bool event_queue_empty() { return queue.empty(); }
+
+bool event_queue_wait(const std::optional<SteadyTime> &until) { return queue.wait(until); }

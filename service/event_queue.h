@@ -4,7 +4,10 @@
 #define ALERTMILL_SERVICE_EVENT_QUEUE_H_
 
 #include <cstdint>
+#include <optional>
 #include <type_traits>
+
+#include "utils/queue.h"
 
 // One request text and its queue link. The message owns text (length + 1
 // bytes, always NUL-terminated); free the text, then the message.
@@ -30,5 +33,11 @@ void event_queue_append(EventMessage *message);
 // Unlinks the oldest message under the queue mutex; null when the queue is
 // empty. The caller owns the result.
 EventMessage *event_queue_take();
+
+bool event_queue_empty();
+
+// Sleeps until a message is queued or, when until is given, that moment has
+// passed. True when a message is queued.
+bool event_queue_wait(const std::optional<SteadyTime> &until = std::nullopt);
 
 #endif  // ALERTMILL_SERVICE_EVENT_QUEUE_H_

@@ -4,11 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "db/db.h"
+#include "notify/notify.h"
 #include "service/event_queue.h"
 #include "service/eventadd.h"
 #include "service/process.h"
@@ -23,7 +27,28 @@ inline constexpr size_t kProbeLineSize = 256;
 inline constexpr size_t kProbeOutputLimit = 16384;
 inline constexpr unsigned kProbePauseSeconds = 3;
 inline constexpr unsigned kSettlingSeconds = 10;
-inline constexpr unsigned kMainLoopMicros = 100000;
+inline constexpr std::chrono::milliseconds kMainLoopSpacing{100};
+
+using Request = RetrySchedule<EventMessage *>::Entry;
+
+// A request whose definition could not be read in time: on record like an
+// undelivered event, on every channel it has not been delivered by. A row is
+// named only when it can be read.
+void give_up(Request *request) {
+  const char *text = request->item->text;
+  char eventid[64] = {}, notifyflag[8] = {}, sqlid[16] = {};
+  utils_get_param_value(text, "&eventid=", eventid, sizeof eventid);
+  utils_get_param_value(text, "&notifyflag=", notifyflag, sizeof notifyflag);
+  utils_get_param_value(text, "&sqlid=", sqlid, sizeof sqlid);
+  notify_method_lock();
+  EventLogCacheRow *row = nullptr;
+  if (sqlid[0] == '\0' || eventlogcache_get(sqlid, &row) != 0 || row == nullptr) sqlid[0] = '\0';
+  utils_free(&row);
+  notify_give_up(sqlid, eventid, notify_enabled_mask & ~pending_flags(notifyflag),
+                 request->failed_tries);
+  notify_method_unlock();
+  event_message_free(&request->item);
+}
 
 }  // namespace
 
@@ -71,12 +96,26 @@ void raise_start_event(void) {
 }
 
 void event_main_loop(void) {
+  QueuePace pace(kMainLoopSpacing);
+  RetrySchedule<EventMessage *> retries;
   for (;;) {
-    EventMessage *message = event_queue_take();
-    if (message != nullptr) {
-      event_process(message);
-      event_message_free(&message);
+    event_queue_wait(retries.next_due());
+    pace.wait_turn();
+    bool retry = retries.retry_turn(!event_queue_empty());
+    EventMessage *message = retry ? nullptr : event_queue_take();
+    if (!retry && message == nullptr) continue;
+    Request request = retry ? retries.take_due() : Request{message, 0, utils_retry_born(nullptr)};
+    if (event_process_request(request.item, retry) != ProcessOutcome::kUnreadable) {
+      event_message_free(&request.item);
+    } else if (utils_retry_exhausted(++request.failed_tries, request.born)) {
+      give_up(&request);
+    } else {
+      retries.add(request);
+      if (retries.size() > static_cast<size_t>(kRetryLimits.bound)) {
+        Request oldest = retries.take_oldest();
+        give_up(&oldest);
+      }
     }
-    usleep(kMainLoopMicros);
+    pace.turn_done();
   }
 }

@@ -12,7 +12,11 @@ void wait_system_ready(void);
 // an unmarked boot (the /tmp marker is created), nothing on a restart.
 void raise_start_event(void);
 
-// Takes the oldest queued request every 100 ms and processes it. Never
+// Sleeps until a request is queued or one kept for a retry is due, takes
+// it and processes it; a request is taken no sooner than 100 ms after the
+// previous one was done, new ones and due retries taking turns. A request
+// whose definition could not be read is kept and tried again on the retry
+// schedule (utils/retry.h), and given up on record at its limits. Never
 // returns.
 [[noreturn]] void event_main_loop(void);
 

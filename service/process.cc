@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <string>
 
 #include "db/db.h"
@@ -23,31 +22,37 @@ struct RequestParams {
 
 // The request is not to be notified: its pending row goes, so it is not
 // replayed for ever.
-int discard(const RequestParams &params, EventListRow **definition) {
+ProcessOutcome discard(const RequestParams &params, EventListRow **definition) {
   eventlogcache_delete(params.sqlid);
   utils_free(definition);
-  return -1;
+  return ProcessOutcome::kDropped;
 }
 
-// Causes of failed definition look-ups logged since the last look-up that
-// worked (main thread only).
-std::set<std::string> &unreadable_causes() {
-  static std::set<std::string> causes;
-  return causes;
-}
-
-// A look-up that failed inside the database says nothing about the event,
-// so the request keeps its pending row for the replay at the next start.
-// Each cause is logged once while it lasts, not once per event of a flood.
-int keep_pending(int result, EventListRow **definition) {
+// A look-up that failed inside the database says nothing about the event:
+// the caller keeps the request and tries it again. The first time, the log
+// says why and whether the pending row was found; a row is named only when
+// it could be read.
+ProcessOutcome keep_for_retry(int result, const RequestParams &params, bool retried,
+                              EventListRow **definition) {
+  utils_free(definition);
+  if (retried) return ProcessOutcome::kUnreadable;
   std::string cause = db_last_error();
   if (cause.empty()) cause = "result " + std::to_string(result);
-  if (unreadable_causes().insert(cause).second) {
-    syslog(LOG_ERR, "eventlist cannot be read: %s; events stay pending for the next start",
-           cause.c_str());
+  EventLogCacheRow *row = nullptr;
+  bool found =
+      params.sqlid[0] != '\0' && eventlogcache_get(params.sqlid, &row) == 0 && row != nullptr;
+  utils_free(&row);
+  if (found) {
+    syslog(LOG_ERR,
+           "eventlist cannot be read: %s; event %s is tried again, its pending row %s kept",
+           cause.c_str(), params.eventid, params.sqlid);
+  } else {
+    syslog(LOG_ERR,
+           "eventlist cannot be read: %s; event %s is tried again from memory, no pending row "
+           "found",
+           cause.c_str(), params.eventid);
   }
-  utils_free(definition);
-  return -1;
+  return ProcessOutcome::kUnreadable;
 }
 
 // Each channel's word and switch: "email yes,sms no, snmp no". The line as
@@ -88,6 +93,10 @@ void fill_record(const char *request, const RequestParams &params, const char *n
 }  // namespace
 
 int event_process(const EventMessage *message) {
+  return event_process_request(message, false) == ProcessOutcome::kDispatched ? 0 : -1;
+}
+
+ProcessOutcome event_process_request(const EventMessage *message, bool retried) {
   NotifyData data{};
   char now[64] = {};
   utils_time_now_format(kEventTimeFormat, now, sizeof now);
@@ -95,7 +104,7 @@ int event_process(const EventMessage *message) {
   if (message == nullptr || message->text == nullptr ||
       std::strstr(message->text, "&eventid=") == nullptr) {
     syslog(LOG_DEBUG, "the parameters do not include the '&eventid=' header\n");
-    return -1;
+    return ProcessOutcome::kDropped;
   }
   const char *request = message->text;
   RequestParams params;
@@ -110,11 +119,12 @@ int event_process(const EventMessage *message) {
   }
   int found = eventlist_get(&definition, params.eventid);
   if (definition == nullptr) {
-    if (found != -2 || db_last_error()[0] != '\0') return keep_pending(found, &definition);
+    if (found != -2 || db_last_error()[0] != '\0') {
+      return keep_for_retry(found, params, retried, &definition);
+    }
     syslog(LOG_DEBUG, "eventid %s is not in the database !\n", params.eventid);
     return discard(params, &definition);
   }
-  unreadable_causes().clear();
 
   const std::string switches = switch_line(*definition);
   std::printf("%s\n", switches.c_str());
@@ -128,5 +138,5 @@ int event_process(const EventMessage *message) {
   fill_record(request, params, now, needflag, definition, &data);
   notify_method_dispatch(&data);
   utils_free(&definition);
-  return 0;
+  return ProcessOutcome::kDispatched;
 }

@@ -14,6 +14,7 @@
 #include "utils/paths.h"
 #include "utils/queue.h"
 #include "utils/random.h"
+#include "utils/retry.h"
 #include "utils/strings.h"
 #include "utils/template.h"
 #include "utils/textscan.h"

@@ -60,9 +60,10 @@ class NotifyTest : public testing::Test {
   }
   void add_pending(int id, int notifyflag) const {
     RegistryHold hold;
-    EXPECT_EQ(root_.exec("insert into eventlogcache values(" + std::to_string(id) + ",4019,'" +
-                         std::to_string(notifyflag) + "','&eventid=4019&','2026-01-02 03:04:05')"),
-              0);
+    EXPECT_EQ(
+        root_.exec("insert into eventlogcache values(" + std::to_string(id) + ",4019,'" +
+                   std::to_string(notifyflag) + "','&eventid=4019&',datetime('now','localtime'))"),
+        0);
   }
   // A value of eventlogcache: pending("notifyflag", 3) the flags of row 3 ("" once the
   // row is gone), pending("count(*)") how many rows are left.

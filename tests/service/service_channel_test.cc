@@ -20,7 +20,7 @@
 namespace {
 
 int pager_send(const NotifyData *data);
-ChannelQueue pager_queue(pager_send);
+ChannelQueue &pager_queue = *new ChannelQueue(pager_send);  // outlives its worker
 
 int pager_send(const NotifyData *data) {
   if (auto end = channel_delivery_gate(data, static_cast<int>(pager_queue.flag))) return *end;

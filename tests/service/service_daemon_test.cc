@@ -239,4 +239,90 @@ TEST_F(Daemon, RebootMarkerRaises4020) { starts_with({true, true, "4020", "Devic
 TEST_F(Daemon, FirstStartRaises4019) { starts_with({false, false, "4019", "Service started"}); }
 TEST_F(Daemon, RestartRaisesNothing) { starts_with({false, true, "", ""}); }
 
+// Deliveries that fail are tried again in the run. A busy modem refuses the
+// first SMS; a second request for the same row meanwhile (as a start event
+// and its replay) and an event without row change nothing: each reaches each
+// channel once, and the row goes.
+TEST_F(Daemon, RetriesInTheRunDeliverOncePerChannel) {
+  setenv("ALERTMILL_RETRY_DIVISOR", "100000", 1);  // backoff in milliseconds
+  box.start_snmp_agent();
+  box.write("ubus.fail_first", "sendsms 8\n");
+  const std::string row = box.add_pending(100, "", box.value("select datetime('now')")),
+                    request = "&eventid=100&sqlid=" + row + "&port=9&state=down";
+  box.start_daemon();
+  sandbox_send(request);
+  sandbox_send("&eventid=103&sqlid=&x=kept");
+  ASSERT_TRUE(sandbox_wait_until([&] { return calls("sendsms") >= 1; }));
+  sandbox_send(request);
+  ASSERT_TRUE(sandbox_wait_until([&] {
+    const std::string out = box.daemon_out();
+    return out.find("needflag is 7") != out.rfind("needflag is 7") && pending().empty() &&
+           calls("sendsms") >= 10;
+  })) << box.daemon_out();
+  EXPECT_EQ(
+      count(Strings{box.daemon_out()}, "event 100 (row " + row + ") is already held by the sms"),
+      1);
+  Strings delivered;
+  for (auto &message : box.ubus_messages()) delivered.push_back(message[0]);
+  std::sort(delivered.begin(), delivered.end());
+  EXPECT_EQ(delivered, (Strings{"zelk_emaild putmail", "zelk_other sendsms", "zelk_other sendsms",
+                                "zelk_snmp eventtrap", "zelk_system get"}));
+}
+
+// A trap agent that refuses for good: a replayed row older than the age
+// limit is given up at once, a new one after the last attempt, and past the
+// table's bound the oldest row goes first. Each leaves its line and entry.
+TEST_F(Daemon, GivesUpAtTheLimitsWithinTheBound) {
+  setenv("ALERTMILL_RETRY_DIVISOR", "100000", 1);
+  box.start_snmp_agent();
+  box.write("ubus.fail", "eventtrap\n");
+  std::string old = box.add_pending(100, "port=1", kStamp, 3);
+  box.start_daemon();
+  auto given_up = [&](const std::string &row, const char *rest) {
+    return sandbox_wait_until([&] {
+      return box.daemon_out().find("delivery given up: row " + row + rest) != std::string::npos;
+    });
+  };
+  ASSERT_TRUE(given_up(old, ", event 100, channels not done: snmp, attempts 1\n"));
+  const std::string now = box.value("select datetime('now')"),
+                    filler = std::to_string(std::stoi(old) + 1);
+  ASSERT_EQ(box.exec("with recursive n(i) as (select 1 union all select i+1 from n where i<1000)"
+                     " insert into eventlogcache(eventid,notifyflag,context,happentime) select "
+                     "102,'0','','" +
+                     now + "' from n"),
+            0);
+  std::string row = box.add_pending(100, "", now);
+  sandbox_send("&eventid=100&sqlid=" + row + "&port=2&state=up");
+  ASSERT_TRUE(given_up(row, ", event 100, channels not done: snmp, attempts 24\n"))
+      << box.daemon_out();
+  EXPECT_TRUE(given_up(filler, ", event 102, channels not done: email sms snmp, attempts 0\n"));
+  EXPECT_EQ(calls("eventtrap"), 25);
+  const Table left{{"999", std::to_string(std::stoi(filler) + 1)}};  // the new row goes too
+  EXPECT_TRUE(sandbox_wait_until(
+      [&] { return box.rows("select count(*),min(id) from eventlogcache") == left; }));
+  auto entry = [](const char *eventid, const char *channels, int tries, std::string row) {
+    return Strings{eventid, "system",
+                   std::string("event ") + eventid + " not delivered by " + channels +
+                       ": given up after " + std::to_string(tries) + " attempts (pending row " +
+                       row + ")"};
+  };
+  EXPECT_EQ(box.rows("select eventid,type,loginfo from eventlog order by id"),
+            (Table{entry("100", "snmp", 1, old), entry("102", "email sms snmp", 0, filler),
+                   entry("100", "snmp", 24, row)}));
+}
+
+// With the database away, a request is kept and tried again until it is
+// back: delivered without a restart.
+TEST_F(Daemon, RequestsWaitForTheDatabase) {
+  setenv("ALERTMILL_RETRY_DIVISOR", "100", 1);  // 0.3 s, 0.6 s, 1.2 s ...
+  box.start_daemon();
+  const std::string db = box.path("etc/events.sqlite3"), away = box.path("events.away");
+  ASSERT_EQ(std::rename(db.c_str(), away.c_str()), 0);
+  sandbox_send("&eventid=101&sqlid=&last=away");
+  ASSERT_TRUE(sandbox_wait_until(
+      [&] { return box.daemon_out().find("no such table: eventlist") != std::string::npos; }));
+  ASSERT_EQ(std::rename(away.c_str(), db.c_str()), 0);
+  EXPECT_EQ(subjects_until("last=away"), Strings{"last=away"});
+}
+
 }  // namespace

@@ -785,4 +785,38 @@ TEST(Log, LinesGoToTheFileWithWholeSourceName) {
   EXPECT_EQ(line.substr(19), " [DEBUG]: src/utils(f) 42 [DEBUG] : n=1\n") << line;
 }
 
+// 30 s doubling to at most an hour; the sandbox divisor only ever shortens.
+TEST(Retry, ScheduleAndLimits) {
+  using std::chrono::milliseconds;
+  const std::pair<int, long> delays[] = {{1, 30000},   {2, 60000},   {3, 120000},
+                                         {7, 1920000}, {8, 3600000}, {40, 3600000}};
+  for (const auto &[tries, millis] : delays) {
+    EXPECT_EQ(utils_retry_delay(tries), milliseconds(millis)) << tries;
+  }
+  setenv("ALERTMILL_RETRY_DIVISOR", "1000", 1);
+  EXPECT_EQ(utils_retry_delay(2), milliseconds(60000)) << "outside a sandbox";
+  {
+    SandboxRoot root;
+    EXPECT_EQ(utils_retry_delay(2), milliseconds(60));
+    setenv("ALERTMILL_RETRY_DIVISOR", "0", 1);
+    EXPECT_EQ(utils_retry_delay(2), milliseconds(60000));
+  }
+  unsetenv("ALERTMILL_RETRY_DIVISOR");
+  const int64_t now = utils_retry_born(nullptr), week = 7 * 24 * 3600;
+  EXPECT_FALSE(utils_retry_exhausted(23, now - week + 60));
+  EXPECT_TRUE(utils_retry_exhausted(24, now));
+  EXPECT_TRUE(utils_retry_exhausted(1, now - week));
+  char seconds[kUtilsSecondsSize];
+  ASSERT_EQ(utils_date_to_seconds("2024-03-20 00:00:00", seconds), 0);
+  EXPECT_EQ(utils_retry_born("2024-03-20 00:00:00"), std::atoll(seconds));
+  EXPECT_GE(utils_retry_born("yesterday"), now);
+  RetrySchedule<std::string> schedule;  // due in the order of their delays
+  schedule.add({"late", 3, now});
+  schedule.add({"early", 1, now - 5});
+  EXPECT_FALSE(schedule.due());
+  EXPECT_EQ(schedule.take_oldest().item, "early");
+  EXPECT_EQ(schedule.take_due().item, "late");
+  EXPECT_FALSE(schedule.next_due());
+}
+
 }  // namespace
