@@ -1,7 +1,8 @@
 // eventadd: raises one event from a shell script, or lists the pending
-// events; its forms are the table below. Exit status 0 when the event was recorded or sent as the
-// enable switch asks (events switched off is a warning); 1 when it was not, with one line on stderr
-// saying why; 2 for bad arguments.
+// events; its forms are the table below. Exit status 0 when the event was
+// recorded or sent as the enable switch asks (events switched off is a
+// warning); 1 when it was not, with one line on stderr saying why; 2 for bad
+// arguments.
 #include "service/eventadd.h"
 
 #include <signal.h>

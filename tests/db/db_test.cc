@@ -1,7 +1,5 @@
 // The database layer on sandbox databases: the lock, the core, the accessor
 // procedure, and the configuration and event tables.
-#include "db/config_tables.h"
-#include "db/core.h"
 #include "db/db.h"
 
 #include <fcntl.h>
@@ -25,6 +23,8 @@
 #include <vector>
 
 #include "db/accessor.h"
+#include "db/config_tables.h"
+#include "db/core.h"
 #include "tests/support/sandbox_root.h"
 #include "utils/alloc.h"
 #include "utils/paths.h"

@@ -63,9 +63,9 @@ class SandboxRoot {
   // The events database, straight through SQLite: no traces, a busy database
   // waited for, and once a daemon was started, under its lock file, so none
   // of its statements fails for a test's (a lock not free within 30 s ends
-  // the test, naming its holder; so does an eventadd run that long). exec gives SQLite's result; rows
-  // every row as texts (NULL reads "<null>"), failing the test when the query
-  // fails; value the first cell ("" when none).
+  // the test, naming its holder; so does an eventadd run that long). exec gives SQLite's result;
+  // rows every row as texts (NULL reads "<null>"), failing the test when the query fails; value the
+  // first cell ("" when none).
   int exec(const std::string &sql) const;
   std::vector<std::vector<std::string>> rows(const std::string &sql) const;
   std::string value(const std::string &sql) const;
