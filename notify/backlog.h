@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "utils/retry.h"
+#include "utils/utils.h"
 
 struct NotifyNode;
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <type_traits>
 
-#include "utils/queue.h"
+#include "utils/utils.h"
 
 // One request text and its queue link. The message owns text (length + 1
 // bytes, always NUL-terminated); free the text, then the message.

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "utils/strings.h"
+#include "utils/utils.h"
 
 namespace {
 
