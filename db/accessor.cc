@@ -8,8 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "utils/alloc.h"
-#include "utils/paths.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "db/event_tables.h"
-#include "utils/strings.h"
+#include "utils/utils.h"
 
 namespace {
 

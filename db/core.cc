@@ -22,8 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "utils/alloc.h"
-#include "utils/strings.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "db/accessor.h"
 #include "db/pending.h"
 #include "db/switch_columns.h"
-#include "utils/alloc.h"
+#include "utils/utils.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "db/pending.h"
 
-#include "utils/strings.h"
+#include "utils/utils.h"
 
 int pending_flags(const char *notifyflag) { return utils_atoi(notifyflag); }
 
