@@ -30,9 +30,15 @@ bool read_row(Attempt *attempt) {
   NotifyData *data = attempt->item.node->data;
   bool first = attempt->failed_tries == 0;
   if (first) attempt->born = utils_retry_born(nullptr);
-  if (data->sqlid[0] == '\0' || eventlogcache_exists(data->sqlid) == 0) return true;
+  if (data->sqlid[0] == '\0') return true;
   EventLogCacheRow *row = nullptr;
-  bool found = eventlogcache_get(data->sqlid, &row) == 0 && row != nullptr;
+  const int read = eventlogcache_get(data->sqlid, &row);
+  const bool found = read == 0 && row != nullptr;
+  // A database that cannot answer says nothing about the row: try anyway.
+  if (!found && (read != -2 || db_last_error()[0] != '\0')) {
+    utils_free(&row);
+    return true;
+  }
   if (found) {
     data->notifyflag |= pending_flags(row->notifyflag);
     if (first) attempt->born = utils_retry_born(row->happentime);
