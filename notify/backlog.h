@@ -39,8 +39,8 @@ class ChannelBacklog {
 // Gives up an event on channels (notify flags) after attempts failed tries:
 // LOG_ERR and standard output name the row (sqlid, "none" when empty), the
 // event, the channels and the attempts, and an eventlog entry of type
-// "system" tells the operator. The caller holds the registry mutex and marks
-// the row itself.
+// "system" tells the operator. The caller marks the row itself (a channel
+// worker under the registry mutex, as for any delivery).
 void notify_give_up(const char *sqlid, const char *eventid, int channels, int attempts);
 
 // While eventlogcache holds more than the bound of rows, gives up the oldest

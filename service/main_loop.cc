@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -40,13 +39,11 @@ void give_up(Request *request) {
   utils_get_param_value(text, "&eventid=", eventid, sizeof eventid);
   utils_get_param_value(text, "&notifyflag=", notifyflag, sizeof notifyflag);
   utils_get_param_value(text, "&sqlid=", sqlid, sizeof sqlid);
-  notify_method_lock();
   EventLogCacheRow *row = nullptr;
   if (sqlid[0] == '\0' || eventlogcache_get(sqlid, &row) != 0 || row == nullptr) sqlid[0] = '\0';
   utils_free(&row);
   notify_give_up(sqlid, eventid, notify_enabled_mask & ~pending_flags(notifyflag),
                  request->failed_tries);
-  notify_method_unlock();
   event_message_free(&request->item);
 }
 
