@@ -41,7 +41,7 @@ void notify_give_up(const char *sqlid, const char *eventid, int channels, int at
   std::string words = channel_words(channels);
   // On record before it is said: whoever reads the line finds the entry.
   EventLogRow entry{};
-  utils_time_now_format("%Y-%m-%d %H:%M:%S", entry.datetime, sizeof entry.datetime);
+  utils_time_now_format(kEventTimeFormat, entry.datetime, sizeof entry.datetime);
   utils_format_cut(entry.type, sizeof entry.type, "system");
   utils_format_cut(entry.eventid, sizeof entry.eventid, "%s", eventid);
   utils_format_cut(entry.loginfo, sizeof entry.loginfo,

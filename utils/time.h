@@ -16,6 +16,10 @@
 #include <ctime>
 #include <type_traits>
 
+// How events are stamped: the pending row's happentime, event-log lines and
+// the first line of a message.
+inline constexpr char kEventTimeFormat[] = "%Y-%m-%d %H:%M:%S";
+
 // Broken-down local time: struct tm's fields plus the microseconds.
 struct utils_tm {
   int tm_sec;         // 0 to 60 (60 during an inserted leap second)
